@@ -1,0 +1,19 @@
+#pragma once
+// Holds an ILockable's lock for the lifetime of the AutoLock; a null pointer is allowed
+// and does nothing.
+#include "IO/ILockable.h"
+
+namespace Korvel {
+
+class AutoLock {
+public:
+    explicit AutoLock(ILockable* lockable);
+    ~AutoLock();  // noexcept: an Unlock that throws terminates the process
+    AutoLock(const AutoLock&) = delete;
+    AutoLock& operator=(const AutoLock&) = delete;
+
+private:
+    ILockable* m_lockable;
+};
+
+}  // namespace Korvel

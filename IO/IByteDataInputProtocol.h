@@ -1,0 +1,17 @@
+#pragma once
+#include "IO/IByteDataInputEx.h"
+
+namespace Korvel {
+namespace Core {
+
+// How a pipe input turns a caller's Read into raw reads. Owned by exactly one pipe
+// (std::unique_ptr); keeps a plain back pointer to that pipe's raw side.
+class IByteDataInputProtocol {
+public:
+    virtual ~IByteDataInputProtocol() {}
+    virtual unsigned long long Read(unsigned char* buffer, unsigned long long size) = 0;
+    virtual void SetByteDataInput(IByteDataInputEx* source) = 0;
+};
+
+}  // namespace Core
+}  // namespace Korvel

@@ -1,0 +1,17 @@
+#pragma once
+#include "IO/IRefCountable.h"
+
+namespace Korvel {
+namespace Core {
+
+// A sink of bytes.
+class IByteDataOutput : public virtual IRefCountable {
+public:
+    // Bytes taken from `data`.
+    virtual unsigned long long Write(const unsigned char* data, unsigned long long size) = 0;
+    // Unblocks a pending Write where the implementation can; does nothing by default.
+    virtual void Cancel() {}
+};
+
+}  // namespace Core
+}  // namespace Korvel

@@ -1,0 +1,17 @@
+#pragma once
+#include "IO/IByteDataOutputEx.h"
+
+namespace Korvel {
+namespace Core {
+
+// How a pipe output turns a caller's Write into raw writes. Owned by exactly one pipe
+// (std::unique_ptr); keeps a plain back pointer to that pipe's raw side.
+class IByteDataOutputProtocol {
+public:
+    virtual ~IByteDataOutputProtocol() {}
+    virtual unsigned long long Write(const unsigned char* data, unsigned long long size) = 0;
+    virtual void SetByteDataOutput(IByteDataOutputEx* sink) = 0;
+};
+
+}  // namespace Core
+}  // namespace Korvel

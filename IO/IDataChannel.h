@@ -1,0 +1,13 @@
+#pragma once
+#include "IO/IByteDataOutput.h"
+#include "IO/INotifyingByteDataInput.h"
+
+namespace Korvel {
+namespace Core {
+
+// A framed duplex channel.
+class IDataChannel : public virtual INotifyingByteDataInput, public virtual IByteDataOutput, public virtual IRefCountable {
+};
+
+}  // namespace Core
+}  // namespace Korvel

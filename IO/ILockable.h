@@ -1,0 +1,16 @@
+#pragma once
+// The advisory lock of a seekable stream. No library operation takes it: callers that
+// share a stream between threads bracket multi-step sequences with it (see AutoLock).
+// It is not recursive.
+
+namespace Korvel {
+
+class ILockable {
+public:
+    virtual ~ILockable() {}
+    virtual void Lock() = 0;
+    virtual bool TryLock() = 0;
+    virtual void Unlock() = 0;
+};
+
+}  // namespace Korvel

@@ -1,0 +1,24 @@
+#pragma once
+// Umbrella header: every public header of libZephIO.
+
+// Contracts, locks and exceptions
+#include "IO/IRefCountable.h"
+#include "IO/ILockable.h"
+#include "IO/LockImpl.h"
+#include "IO/AutoLock.h"
+#include "IO/Exception.h"
+#include "IO/IByteDataInput.h"
+#include "IO/IByteDataOutput.h"
+#include "IO/IDataInput.h"
+#include "IO/IDataOutput.h"
+#include "IO/IByteDataInputEx.h"
+#include "IO/IByteDataOutputEx.h"
+#include "IO/IByteDataInputOutput.h"
+#include "IO/IDataAvailableHandler.h"
+#include "IO/INotifyingByteDataInput.h"
+#include "IO/IDataChannel.h"
+#include "IO/IByteDataInputProtocol.h"
+#include "IO/IByteDataOutputProtocol.h"
+
+// Streams
+#include "IO/KorvelIO/DataInputMemory.h"

@@ -1,0 +1,30 @@
+#pragma once
+// The path type streams are named with: a thin value wrapper over std::filesystem::path.
+#include <filesystem>
+#include <string>
+
+namespace Korvel {
+
+class ioPath {
+public:
+    ioPath() = default;
+    ioPath(const std::string& path) : m_path(path) {}
+    ioPath(const char* path) : m_path(path) {}
+    ioPath(const std::filesystem::path& path) : m_path(path) {}
+
+    std::string utf8string() const;
+    ioPath parent_path() const;
+    const std::filesystem::path& native() const { return m_path; }
+
+    bool operator==(const ioPath& other) const { return m_path == other.m_path; }
+    bool operator!=(const ioPath& other) const { return !(*this == other); }
+
+    // Creates the directory and its missing ancestors; true when something was created.
+    // Failures other than "already exists" throw std::filesystem::filesystem_error.
+    static bool create_directories(const ioPath& path);
+
+private:
+    std::filesystem::path m_path;
+};
+
+}  // namespace Korvel

@@ -1,0 +1,12 @@
+#pragma once
+#include <string>
+#include <vector>
+
+namespace Korvel {
+namespace Core {
+
+// Lowercase hexadecimal MD5 (32 characters) of `bytes` followed by the bytes of `text`.
+std::string MD5Generate(const std::vector<unsigned char>& bytes, const std::string& text);
+
+}  // namespace Core
+}  // namespace Korvel

@@ -1,0 +1,21 @@
+#pragma once
+// The root of every reference-counted object: the count lives in the object and
+// boost::intrusive_ptr drives it through the two hooks below.
+
+namespace Korvel {
+
+class IRefCountable {
+public:
+    virtual ~IRefCountable() {}
+    // Each returns the count after the operation; a Release that returns 0 has
+    // destroyed the object.
+    virtual int AddRef() const = 0;
+    virtual int GetRefCount() const = 0;
+    virtual int Release() const = 0;
+};
+
+// Found by boost::intrusive_ptr through argument-dependent lookup.
+void intrusive_ptr_add_ref(const IRefCountable* object);
+void intrusive_ptr_release(const IRefCountable* object);
+
+}  // namespace Korvel

@@ -1,0 +1,25 @@
+#pragma once
+// The counter a counted class holds as a field and forwards AddRef/GetRefCount/Release to.
+#include <atomic>
+
+#include "ZephPointer/IRefCountable.h"
+
+namespace Korvel {
+
+class RefCountImpl {
+public:
+    RefCountImpl() = default;
+    ~RefCountImpl() = default;
+    RefCountImpl(const RefCountImpl&) = delete;
+    RefCountImpl& operator=(const RefCountImpl&) = delete;
+
+    int AddRefImpl() const;
+    int GetRefCountImpl() const;
+    // The count after the decrement; the owner destroys itself when it is 0.
+    int ReleaseImpl() const;
+
+private:
+    mutable std::atomic<long> m_count{0};
+};
+
+}  // namespace Korvel

@@ -1,0 +1,20 @@
+#include <iostream>
+
+#include "IO/ZephIO.h"
+
+int main()
+{
+    const unsigned char bytes[] = {1, 2, 3};
+    auto input = Korvel::Core::DataInputMemory::Create(bytes, sizeof bytes);
+    unsigned char buffer[8];
+    if (input->Read(buffer, sizeof buffer) != 3)
+        return 1;
+    try {
+        input->SetPosition(4);
+    } catch (const Korvel::Core::IOException& e) {
+        const unsigned long long* seek = boost::get_error_info<Korvel::Core::IOException::SeekInfo>(e);
+        std::cout << "consumer ok, seek " << (seek ? *seek : 0) << "\n";
+        return seek && *seek == 4 ? 0 : 1;
+    }
+    return 1;
+}
