@@ -20,5 +20,13 @@
 #include "IO/IByteDataInputProtocol.h"
 #include "IO/IByteDataOutputProtocol.h"
 
-// Streams
+// Seekable streams and stream helpers
 #include "IO/KorvelIO/DataInputMemory.h"
+
+// Bit-level I/O
+
+// Pipes, protocols, IPC names, duplex pipe, standard-stream adapters
+
+// Communication channel
+
+// Platform queries
