@@ -20,3 +20,8 @@ install(FILES
   "${CMAKE_CURRENT_BINARY_DIR}/ZephIOConfig.cmake"
   "${CMAKE_CURRENT_BINARY_DIR}/ZephIOConfigVersion.cmake"
   DESTINATION ${ZEPHIO_CMAKE_DIR})
+
+# pkg-config, for builds that do not use CMake; relocatable (paths from the .pc file's own folder).
+file(RELATIVE_PATH ZEPHIO_PC_PREFIX_FROM_PCDIR "/root/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/root")
+configure_file(cmake/zephio.pc.in "${CMAKE_CURRENT_BINARY_DIR}/zephio.pc" @ONLY)
+install(FILES "${CMAKE_CURRENT_BINARY_DIR}/zephio.pc" DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
