@@ -28,5 +28,6 @@
 // Pipes, protocols, IPC names, duplex pipe, standard-stream adapters
 
 // Communication channel
+#include "IO/KorvelIO/CommunicationChannel.h"
 
 // Platform queries

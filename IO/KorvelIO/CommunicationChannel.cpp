@@ -1,0 +1,183 @@
+#include "IO/KorvelIO/CommunicationChannel.h"
+
+#include <cstring>
+
+#include <boost/bind/bind.hpp>
+#include <boost/thread/lock_types.hpp>
+#include <boost/thread/locks.hpp>
+
+#include "IO/Detail/RefCounting.h"
+#include "ZephException/CallStack.h"
+
+namespace Korvel {
+namespace Core {
+
+boost::intrusive_ptr<IDataChannel> CommunicationChannel::Create(boost::intrusive_ptr<IByteDataInput> input,
+                                                                boost::intrusive_ptr<IByteDataOutput> output,
+                                                                bool withWorker)
+{
+    return boost::intrusive_ptr<IDataChannel>(
+        new CommunicationChannel(std::move(input), std::move(output), withWorker));
+}
+
+CommunicationChannel::CommunicationChannel(boost::intrusive_ptr<IByteDataInput> input,
+                                           boost::intrusive_ptr<IByteDataOutput> output, bool withWorker)
+    : m_withWorker(withWorker), m_input(std::move(input)), m_output(std::move(output))
+{
+    if (m_withWorker) {
+        // The worker reads m_worker (through the predicates) only under the mutex, so holding
+        // it here keeps the worker from seeing the field before it is set.
+        boost::lock_guard<boost::mutex> lock(m_mutex);
+        m_worker = std::make_shared<boost::thread>(boost::bind(&CommunicationChannel::Thread, this));
+    }
+}
+
+CommunicationChannel::~CommunicationChannel()
+{
+    // join() and the wait below are interruption points; a destructor must not throw.
+    boost::this_thread::disable_interruption noInterruption;
+    if (m_worker) {
+        m_worker->interrupt();
+        m_input->Cancel();
+        {
+            // Under the mutex, so a reader between its check and its wait cannot miss this.
+            boost::lock_guard<boost::mutex> lock(m_mutex);
+            m_closing = true;
+            m_readerCondition.notify_one();
+            m_workerCondition.notify_one();
+        }
+        m_worker->join();
+        boost::unique_lock<boost::mutex> lock(m_mutex);
+        m_worker.reset();
+        // The ending worker has woken every reader; let them leave Read before the mutex dies.
+        while (m_readersInside != 0)
+            m_readerCondition.wait(lock);
+    }
+}
+
+KORVEL_DEFINE_REFCOUNT(CommunicationChannel, m_refCount)
+
+unsigned long long CommunicationChannel::Read(unsigned char* buffer, unsigned long long size)
+{
+    if (!m_withWorker)
+        return m_input->Read(buffer, size);
+
+    boost::unique_lock<boost::mutex> lock(m_mutex);
+    struct Presence {
+        CommunicationChannel& channel;
+        explicit Presence(CommunicationChannel& c) : channel(c) { ++channel.m_readersInside; }
+        ~Presence()
+        {
+            if (--channel.m_readersInside == 0 && channel.m_closing)
+                channel.m_readerCondition.notify_all();
+        }
+    } presence(*this);
+
+    while (!ShouldAwakeReaderPredicate() && !m_workerEnded)
+        m_readerCondition.wait(lock);
+    if (!m_dataAvailable)
+        return 0;
+
+    const unsigned long long left = m_frame.size() - m_readPosition;
+    const unsigned long long n = size < left ? size : left;
+    if (n != 0)
+        std::memcpy(buffer, m_frame.data() + m_readPosition, n);
+    m_readPosition += n;
+    if (m_readPosition == m_frame.size()) {
+        m_dataAvailable = false;
+        m_workerCondition.notify_one();
+        m_readPosition = 0;
+    }
+    return n;
+}
+
+void CommunicationChannel::Cancel()
+{
+    m_input->Cancel();
+}
+
+void CommunicationChannel::SetDataAvailableHandler(IDataAvailableHandler* handler)
+{
+    boost::lock_guard<boost::mutex> lock(m_mutex);
+    m_handler = handler;
+}
+
+bool CommunicationChannel::IsDataAvaliable() const
+{
+    boost::lock_guard<boost::mutex> lock(m_mutex);
+    return m_dataAvailable;
+}
+
+unsigned long long CommunicationChannel::ReadHeader()
+{
+    unsigned long long length = 0;
+    m_input->Read(reinterpret_cast<unsigned char*>(&length), sizeof length);
+    return length;
+}
+
+unsigned long long CommunicationChannel::Write(const unsigned char* data, unsigned long long size)
+{
+    const unsigned long long length = size;
+    m_output->Write(reinterpret_cast<const unsigned char*>(&length), sizeof length);
+    return m_output->Write(data, size);
+}
+
+bool CommunicationChannel::WorkerInterruptionRequested() const
+{
+    return m_worker && m_worker->interruption_requested();
+}
+
+bool CommunicationChannel::ShouldAwakeReaderPredicate() const
+{
+    return m_dataAvailable || WorkerInterruptionRequested();
+}
+
+bool CommunicationChannel::ShouldAwakeThreadPredicate() const
+{
+    return !m_dataAvailable || WorkerInterruptionRequested();
+}
+
+void CommunicationChannel::Thread()
+{
+    StackDebugInfo::Descr scope("CommunicationChannel", "Thread");
+    try {
+        std::vector<unsigned char> payload;
+        for (;;) {
+            boost::this_thread::interruption_point();
+            // A short read leaves the missing bytes zero; nothing at all reads as length 0.
+            unsigned long long length = 0;
+            m_input->Read(reinterpret_cast<unsigned char*>(&length), sizeof length);
+            if (length == 0)
+                break;
+            // Throws for a length no buffer can hold; caught below like any other failure.
+            payload.resize(length);
+            m_input->Read(payload.data(), length);
+            boost::this_thread::interruption_point();
+            {
+                boost::lock_guard<boost::mutex> lock(m_mutex);
+                m_frame.assign(payload.begin(), payload.end());
+                m_dataAvailable = true;
+                if (m_handler)
+                    m_handler->OnDataAvailable(length);
+                m_readerCondition.notify_one();
+            }
+            boost::this_thread::interruption_point();
+            {
+                boost::unique_lock<boost::mutex> lock(m_mutex);
+                while (!ShouldAwakeThreadPredicate())
+                    m_workerCondition.wait(lock);
+            }
+            boost::this_thread::interruption_point();
+        }
+    } catch (const boost::thread_interrupted&) {
+        // The destructor asked us to stop.
+    } catch (...) {
+        // A throwing input or handler, or an impossible length: no more frames will come.
+    }
+    boost::lock_guard<boost::mutex> lock(m_mutex);
+    m_workerEnded = true;
+    m_readerCondition.notify_all();
+}
+
+}  // namespace Core
+}  // namespace Korvel
