@@ -26,6 +26,17 @@
 // Bit-level I/O
 
 // Pipes, protocols, IPC names, duplex pipe, standard-stream adapters
+#include "IO/KorvelIO/PipeHandle.h"
+#include "IO/KorvelIO/Protocols/ByteDataInputDefaultProtocol.h"
+#include "IO/KorvelIO/Protocols/ByteDataInputRawProtocol.h"
+#include "IO/KorvelIO/Protocols/ByteDataOutputDefaultProtocol.h"
+#include "IO/KorvelIO/Protocols/ByteDataOutputRawProtocol.h"
+#include "IO/KorvelIO/DataInputPipe.h"
+#include "IO/KorvelIO/DataOutputPipe.h"
+#include "IO/KorvelIO/IPCTools.h"
+#include "IO/KorvelIO/DataInputOutputPipe.h"
+#include "IO/KorvelIO/DataStdInput.h"
+#include "IO/KorvelIO/DataStdOutput.h"
 
 // Communication channel
 #include "IO/KorvelIO/CommunicationChannel.h"
