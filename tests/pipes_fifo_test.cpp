@@ -259,35 +259,6 @@ TEST(Pipes, MissingNameThrowsWithEnoentDetailsAndLogsTheName)
     signal(SIGPIPE, saved);
 }
 
-TEST(Pipes, MissingOrUnboundProtocolIsLoggedAndReadsOrWritesNothing)
-{
-    ZephTest::LogCapture capture;
-    auto input = DataInputPipe::Create(std::string("/dev/zero"), false);
-    auto output = DataOutputPipe::Create(std::string("/dev/null"), false);
-    auto* in = dynamic_cast<DataInputPipe*>(input.get());
-    auto* out = dynamic_cast<DataOutputPipe*>(output.get());
-    ASSERT_TRUE(in && out);
-    unsigned char buffer[8] = {1};
-    EXPECT_EQ(input->Read(buffer, 8), 8u);
-
-    capture.Clear();
-    in->SetProtocol(nullptr);
-    out->SetProtocol(nullptr);
-    EXPECT_EQ(input->Read(buffer, 8), 0u);
-    EXPECT_EQ(output->Write(buffer, 8), 0u);
-    EXPECT_EQ(capture.Count("Protocol not defined."), 2u);
-
-    // SetProtocol does not bind: the protocol reports that it has no raw side.
-    in->SetProtocol(std::unique_ptr<IByteDataInputProtocol>(new ByteDataInputDefaultProtocol));
-    out->SetProtocol(std::unique_ptr<IByteDataOutputProtocol>(new ByteDataOutputDefaultProtocol));
-    EXPECT_EQ(input->Read(buffer, 8), 0u);
-    EXPECT_EQ(output->Write(buffer, 8), 0u);
-    EXPECT_EQ(capture.Count("Implementation IByteDataInputEx not defined"), 1u);
-    EXPECT_EQ(capture.Count("Implementation IByteDataOutputEx not defined"), 1u);
-    input->Cancel();
-    output->Cancel();
-}
-
 TEST(HandlePipes, OwnTheDescriptorOfTheirHandleAndANullHandleHasNone)
 {
     EXPECT_NE(PipeHandleFromDescriptor(0), nullptr);
