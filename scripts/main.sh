@@ -6,4 +6,4 @@ cd "$(dirname "$0")/.."
 scripts/setup-deps.sh
 cmake --preset default >/dev/null
 cmake --build --preset default
-exec build/default/examples/memory_stream_demo "$@"
+exec build/default/examples/frame_exchange "$@"

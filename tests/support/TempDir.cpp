@@ -2,10 +2,18 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <stdexcept>
 #include <vector>
 
 namespace ZephTest {
+namespace {
+
+std::mutex g_liveMutex;
+std::set<std::string> g_live;
+
+}  // namespace
 
 TempDir::TempDir()
 {
@@ -15,12 +23,27 @@ TempDir::TempDir()
     if (!mkdtemp(buffer.data()))
         throw std::runtime_error("mkdtemp failed");
     m_path = buffer.data();
+    std::lock_guard<std::mutex> lock(g_liveMutex);
+    g_live.insert(m_path);
 }
 
 TempDir::~TempDir()
 {
+    {
+        std::lock_guard<std::mutex> lock(g_liveMutex);
+        g_live.erase(m_path);
+    }
     std::error_code ignored;
     std::filesystem::remove_all(m_path, ignored);
+}
+
+void TempDir::RemoveAllLive()
+{
+    std::lock_guard<std::mutex> lock(g_liveMutex);
+    for (const auto& path : g_live) {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
 }
 
 }  // namespace ZephTest

@@ -15,6 +15,10 @@ public:
     // Path of `name` inside the directory.
     std::string File(const std::string& name) const { return m_path + "/" + name; }
 
+    // Removes every directory whose TempDir is still alive: for paths that end the process
+    // without unwinding (a test that timed out).
+    static void RemoveAllLive();
+
 private:
     std::string m_path;
 };

@@ -3,12 +3,16 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "support/TempDir.h"
+
 namespace ZephTest {
 
 void FailTimeout(const std::string& what)
 {
     std::fprintf(stderr, "TIMEOUT: %s did not finish in time\n", what.c_str());
     std::fflush(stderr);
+    // Threads may be stuck for good, so no unwinding: just leave nothing behind on disk.
+    TempDir::RemoveAllLive();
     std::_Exit(3);
 }
 

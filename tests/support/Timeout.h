@@ -11,7 +11,8 @@ namespace ZephTest {
 
 constexpr std::chrono::milliseconds kDefaultTimeout{10000};
 
-// Reports `what` on stderr and ends the process with a failure status.
+// Reports `what` on stderr, removes the live TempDirs (so no FIFO is left behind) and ends
+// the process with a failure status.
 [[noreturn]] void FailTimeout(const std::string& what);
 
 // Runs `fn` on a thread of its own, waits at most `limit` for it and returns its result.

@@ -1,0 +1,320 @@
+// CommunicationChannel between two processes over FIFOs, against plain FIFO loops that make
+// the same system calls, measured in the same run:
+//   round trip  A sends a 64-byte frame, B (channel with worker) answers with the same bytes;
+//               plain: write 8 + write 64, read 8 + read 64 on each side; and the same with a
+//               hand-rolled reader thread in B, which isolates the cost of the thread hop.
+//   one way     A sends 1 MiB frames, B reads them (channel with worker); plain: an 8-byte
+//               write, then 1024-byte writes, and the same reads.
+// INFO logging is off, as in production. Each variant runs several times, alternating with its
+// baseline; the median is reported. Usage: channel_bench [round-trips] [mebibytes] [repeats]
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <stdexcept>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <glog/logging.h>
+
+#include "FrameQueue.h"
+#include "IO/ZephIO.h"
+
+using namespace Korvel::Core;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr size_t kSmall = 64;
+constexpr size_t kLarge = 1 << 20;
+constexpr size_t kChunk = 1024;  // the pipes' per-system-call limit
+
+[[noreturn]] void Die(const std::string& what)
+{
+    std::fprintf(stderr, "channel_bench: %s: %s\n", what.c_str(), std::strerror(errno));
+    std::exit(1);
+}
+
+// ---- plain FIFO side, the same calls the pipes make ----------------------------------------
+
+void ReadFull(int fd, void* buffer, size_t size)
+{
+    auto* p = static_cast<unsigned char*>(buffer);
+    for (size_t done = 0; done < size;) {
+        const ssize_t n = read(fd, p + done, std::min(kChunk, size - done));
+        if (n <= 0)
+            Die("read");
+        done += static_cast<size_t>(n);
+    }
+}
+
+void WriteFull(int fd, const void* data, size_t size)
+{
+    const auto* p = static_cast<const unsigned char*>(data);
+    for (size_t done = 0; done < size;) {
+        const ssize_t n = write(fd, p + done, std::min(kChunk, size - done));
+        if (n <= 0)
+            Die("write");
+        done += static_cast<size_t>(n);
+    }
+}
+
+void PlainSend(int fd, const unsigned char* data, unsigned long long size)
+{
+    WriteFull(fd, &size, sizeof size);
+    WriteFull(fd, data, size);
+}
+
+unsigned long long PlainReceive(int fd, std::vector<unsigned char>& buffer)
+{
+    unsigned long long size = 0;
+    ReadFull(fd, &size, sizeof size);
+    buffer.resize(size);
+    ReadFull(fd, buffer.data(), size);
+    return size;
+}
+
+// ---- two processes over a FIFO pair --------------------------------------------------------
+
+struct FifoPair {
+    std::string dir, toB, toA;
+    FifoPair()
+    {
+        char pattern[] = "/tmp/channel-bench-XXXXXX";
+        if (!mkdtemp(pattern))
+            Die("mkdtemp");
+        dir = pattern;
+        toB = dir + "/to-b";
+        toA = dir + "/to-a";
+        if (mkfifo(toB.c_str(), 0600) != 0 || mkfifo(toA.c_str(), 0600) != 0)
+            Die("mkfifo");
+    }
+    ~FifoPair()
+    {
+        unlink(toB.c_str());
+        unlink(toA.c_str());
+        rmdir(dir.c_str());
+    }
+};
+
+// Runs `b` in a child process and `a` here; returns the seconds `a` reports.
+double RunPair(const std::function<double(const FifoPair&)>& a, const std::function<void(const FifoPair&)>& b)
+{
+    FifoPair fifos;
+    const pid_t pid = fork();
+    if (pid < 0)
+        Die("fork");
+    if (pid == 0) {
+        b(fifos);
+        _exit(0);
+    }
+    const double seconds = a(fifos);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        Die("peer process failed");
+    return seconds;
+}
+
+// Side B of every variant: answers each frame with `answer(size)` bytes of it (0: no answer),
+// and says "done" with a 1-byte frame after `frames` frames. Ends on an empty frame.
+void PlainB(const FifoPair& f, size_t answerSize, long long doneAfter)
+{
+    const int in = open(f.toB.c_str(), O_RDONLY);
+    const int out = open(f.toA.c_str(), O_WRONLY);
+    std::vector<unsigned char> frame;
+    const unsigned char done = 1;
+    PlainSend(out, &done, 1);  // ready
+    for (long long n = 1; PlainReceive(in, frame) != 0; ++n) {
+        if (answerSize != 0)
+            PlainSend(out, frame.data(), answerSize);
+        if (n == doneAfter)
+            PlainSend(out, &done, 1);
+    }
+    close(in);
+    close(out);
+}
+
+// PlainB with a hand-rolled reader thread: one frame in flight, handed to the main thread
+// through a std::mutex and std::condition_variable. Shows what the thread hop alone costs.
+void PlainThreadB(const FifoPair& f, size_t answerSize, long long doneAfter)
+{
+    const int in = open(f.toB.c_str(), O_RDONLY);
+    const int out = open(f.toA.c_str(), O_WRONLY);
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<unsigned char> held;
+    bool full = false, ended = false;
+    std::thread reader([&] {
+        std::vector<unsigned char> frame;
+        while (PlainReceive(in, frame) != 0) {
+            std::unique_lock<std::mutex> lock(mutex);
+            held.assign(frame.begin(), frame.end());
+            full = true;
+            changed.notify_all();
+            changed.wait(lock, [&] { return !full; });
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        ended = true;
+        changed.notify_all();
+    });
+    std::vector<unsigned char> frame;
+    const unsigned char done = 1;
+    PlainSend(out, &done, 1);  // ready
+    for (long long n = 1;; ++n) {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return full || ended; });
+            if (!full)
+                break;
+            frame = held;
+            full = false;
+            changed.notify_all();
+        }
+        if (answerSize != 0)
+            PlainSend(out, frame.data(), answerSize);
+        if (n == doneAfter)
+            PlainSend(out, &done, 1);
+    }
+    reader.join();
+    close(in);
+    close(out);
+}
+
+void ChannelB(const FifoPair& f, size_t answerSize, long long doneAfter)
+{
+    auto input = DataInputPipe::Create(f.toB, false);
+    auto output = DataOutputPipe::Create(f.toA, false);
+    ZephExamples::FrameQueue frames;
+    auto channel = CommunicationChannel::Create(input, output, true);
+    channel->SetDataAvailableHandler(&frames);
+    std::vector<unsigned char> frame;
+    const unsigned char done = 1;
+    channel->Write(&done, 1);  // ready
+    long long n = 0;
+    while (const unsigned long long size = frames.Next(*channel)) {
+        frame.resize(size);
+        channel->Read(frame.data(), size);
+        if (answerSize != 0)
+            channel->Write(frame.data(), answerSize);
+        if (++n == doneAfter)
+            channel->Write(&done, 1);
+    }
+}
+
+// Side A: plain or through a channel without a worker. Times `frames` frames of `size` bytes,
+// each answered (round trip) or all answered once at the end (one way).
+double PlainA(const FifoPair& f, size_t size, long long frames, bool roundTrip)
+{
+    const int out = open(f.toB.c_str(), O_WRONLY);
+    const int in = open(f.toA.c_str(), O_RDONLY);
+    std::vector<unsigned char> payload(size, 0x5a), answer;
+    PlainReceive(in, answer);  // ready
+    const auto start = Clock::now();
+    for (long long i = 0; i < frames; ++i) {
+        PlainSend(out, payload.data(), payload.size());
+        if (roundTrip)
+            PlainReceive(in, answer);
+    }
+    if (!roundTrip)
+        PlainReceive(in, answer);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    PlainSend(out, nullptr, 0);
+    close(out);
+    close(in);
+    return seconds;
+}
+
+double ChannelA(const FifoPair& f, size_t size, long long frames, bool roundTrip)
+{
+    auto output = DataOutputPipe::Create(f.toB, false);
+    auto input = DataInputPipe::Create(f.toA, false);
+    auto channel = CommunicationChannel::Create(input, output, false);
+    std::vector<unsigned char> payload(size, 0x5a), answer(size);
+    auto receive = [&] {
+        const unsigned long long n = channel->ReadHeader();
+        if (n == 0 || n > answer.size() || channel->Read(answer.data(), n) != n)
+            Die("channel answer");
+    };
+    receive();  // ready
+    const auto start = Clock::now();
+    for (long long i = 0; i < frames; ++i) {
+        channel->Write(payload.data(), payload.size());
+        if (roundTrip)
+            receive();
+    }
+    if (!roundTrip)
+        receive();
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    channel->Write(nullptr, 0);
+    return seconds;
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+long long Argument(int argc, char** argv, int index, long long fallback)
+{
+    if (argc <= index)
+        return fallback;
+    char* end = nullptr;
+    const long long v = std::strtoll(argv[index], &end, 10);
+    if (*end != '\0' || v <= 0) {
+        std::fprintf(stderr, "usage: channel_bench [round-trips] [mebibytes] [repeats]\n");
+        std::exit(2);
+    }
+    return v;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    FLAGS_minloglevel = google::GLOG_WARNING;
+    const long long trips = Argument(argc, argv, 1, 20000);
+    const long long mebibytes = Argument(argc, argv, 2, 256);
+    const int repeats = static_cast<int>(Argument(argc, argv, 3, 5));
+
+    std::vector<double> plainTrip, threadTrip, channelTrip, plainFlow, channelFlow;
+    for (int r = 0; r < repeats; ++r) {
+        plainTrip.push_back(RunPair([&](const FifoPair& f) { return PlainA(f, kSmall, trips, true); },
+                                    [&](const FifoPair& f) { PlainB(f, kSmall, -1); }));
+        threadTrip.push_back(RunPair([&](const FifoPair& f) { return PlainA(f, kSmall, trips, true); },
+                                     [&](const FifoPair& f) { PlainThreadB(f, kSmall, -1); }));
+        channelTrip.push_back(RunPair([&](const FifoPair& f) { return ChannelA(f, kSmall, trips, true); },
+                                      [&](const FifoPair& f) { ChannelB(f, kSmall, -1); }));
+        plainFlow.push_back(RunPair([&](const FifoPair& f) { return PlainA(f, kLarge, mebibytes, false); },
+                                    [&](const FifoPair& f) { PlainB(f, 0, mebibytes); }));
+        channelFlow.push_back(RunPair([&](const FifoPair& f) { return ChannelA(f, kLarge, mebibytes, false); },
+                                      [&](const FifoPair& f) { ChannelB(f, 0, mebibytes); }));
+    }
+
+    const double plainUs = Median(plainTrip) / trips * 1e6;
+    const double threadUs = Median(threadTrip) / trips * 1e6;
+    const double channelUs = Median(channelTrip) / trips * 1e6;
+    const double plainMBs = mebibytes * double(kLarge) / 1e6 / Median(plainFlow);
+    const double channelMBs = mebibytes * double(kLarge) / 1e6 / Median(channelFlow);
+    std::printf("round trip, 64-byte frames (%lld per run, median of %d runs)\n", trips, repeats);
+    std::printf("  plain FIFO ping-pong        %8.2f us\n", plainUs);
+    std::printf("  plain, B with reader thread %8.2f us   ratio %.2fx\n", threadUs, threadUs / plainUs);
+    std::printf("  channel, B with worker      %8.2f us   ratio %.2fx (target <= 1.5x)\n", channelUs,
+                channelUs / plainUs);
+    std::printf("one way, 1 MiB frames (%lld MiB per run, median of %d runs)\n", mebibytes, repeats);
+    std::printf("  plain FIFO, 1024-byte calls %8.1f MB/s\n", plainMBs);
+    std::printf("  channel, B with worker      %8.1f MB/s   %.0f%% of plain (target >= 80%%)\n", channelMBs,
+                100 * channelMBs / plainMBs);
+    return 0;
+}
