@@ -42,3 +42,5 @@
 #include "IO/KorvelIO/CommunicationChannel.h"
 
 // Platform queries
+#include "IO/KorvelIO/DeviceUtils.h"
+#include "IO/KorvelIO/PlatformUtils.h"

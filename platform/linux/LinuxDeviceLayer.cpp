@@ -1,0 +1,154 @@
+// The real device layer: volumes from the mount table, devices from libudev.
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+
+#include <libudev.h>
+
+#include "DeviceLayer.h"
+#include "MountInfo.h"
+
+namespace Korvel {
+namespace Platform {
+
+namespace {
+
+// KERN_INVALID_ARGUMENT: the answer for a handle that is not (or no longer) ours.
+constexpr int kBadHandle = 4;
+
+class LinuxDeviceLayer : public IDeviceLayer
+{
+public:
+    explicit LinuxDeviceLayer(std::string mountInfoPath) : m_mountInfoPath(std::move(mountInfoPath)) {}
+
+    ~LinuxDeviceLayer() override
+    {
+        for (auto& entry : m_devices)
+            udev_device_unref(entry.second);
+    }
+
+    // The mount table is read afresh on every call, as volumes come and go between calls.
+    int GetVolumeInfo(unsigned index, int& volumeRef, std::string& name) override
+    {
+        std::vector<MountedVolume> volumes = ReadVolumes(m_mountInfoPath);
+        if (index == 0 || index > volumes.size())
+            return kNoSuchVolume;
+        volumeRef = volumes[index - 1].volumeRef;
+        name = volumes[index - 1].name;
+        return kNoErr;
+    }
+
+    int GetVolumeParms(int volumeRef, VolumeParms& parms) override
+    {
+        for (MountedVolume& volume : ReadVolumes(m_mountInfoPath)) {
+            if (volume.volumeRef == volumeRef) {
+                parms.serverVolume = !volume.local;
+                parms.deviceId = std::move(volume.deviceId);
+                return kNoErr;
+            }
+        }
+        return kNoSuchVolume;
+    }
+
+    Core::io_service_t GetMatchingService(const std::string& bsdName) override
+    {
+        // Kernel names never contain '/', and udev would take one as a path below /sys.
+        if (bsdName.empty() || bsdName.find('/') != std::string::npos)
+            return Core::IO_OBJECT_NULL;
+        udev* context = udev_new();
+        if (!context)
+            return Core::IO_OBJECT_NULL;
+        // The device keeps its own reference to the context.
+        udev_device* device = udev_device_new_from_subsystem_sysname(context, "block", bsdName.c_str());
+        udev_unref(context);
+        if (!device)
+            return Core::IO_OBJECT_NULL;
+
+        std::lock_guard<std::mutex> guard(m_mutex);
+        Core::io_service_t handle = NextFreeHandle();
+        m_devices.emplace(handle, device);
+        return handle;
+    }
+
+    bool ConformsTo(Core::io_service_t entry, const char* className) override
+    {
+        if (std::strcmp(className, "IODVDMedia") != 0)
+            return false;
+        std::lock_guard<std::mutex> guard(m_mutex);
+        udev_device* device = Find(entry);
+        if (!device)
+            return false;
+        const char* dvd = udev_device_get_property_value(device, "ID_CDROM_MEDIA_DVD");
+        return dvd && std::strcmp(dvd, "1") == 0;
+    }
+
+    std::optional<std::string> GetProperty(Core::io_service_t entry, const char* key) override
+    {
+        if (std::strcmp(key, "BSD Name") != 0)
+            return std::nullopt;
+        std::lock_guard<std::mutex> guard(m_mutex);
+        udev_device* device = Find(entry);
+        const char* name = device ? udev_device_get_sysname(device) : nullptr;
+        if (!name)
+            return std::nullopt;
+        return std::string(name);
+    }
+
+    int Release(Core::io_service_t entry) override
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        auto found = m_devices.find(entry);
+        if (found == m_devices.end())
+            return kBadHandle;
+        udev_device_unref(found->second);
+        m_devices.erase(found);
+        return kNoErr;
+    }
+
+private:
+    udev_device* Find(Core::io_service_t entry) const
+    {
+        auto found = m_devices.find(entry);
+        return found == m_devices.end() ? nullptr : found->second;
+    }
+
+    // Handles are not reused soon after release, so a stale handle rarely names a new device.
+    Core::io_service_t NextFreeHandle()
+    {
+        do {
+            ++m_lastHandle;
+        } while (m_lastHandle == Core::IO_OBJECT_NULL || m_devices.count(m_lastHandle) != 0);
+        return m_lastHandle;
+    }
+
+    const std::string m_mountInfoPath;
+    std::mutex m_mutex;
+    std::unordered_map<Core::io_service_t, udev_device*> m_devices;
+    Core::io_service_t m_lastHandle = Core::IO_OBJECT_NULL;
+};
+
+std::atomic<IDeviceLayer*> g_testLayer{nullptr};
+
+}  // namespace
+
+IDeviceLayer& CurrentDeviceLayer()
+{
+    if (IDeviceLayer* layer = g_testLayer.load())
+        return *layer;
+    static LinuxDeviceLayer realLayer("/proc/self/mountinfo");
+    return realLayer;
+}
+
+void SetDeviceLayerForTesting(IDeviceLayer* layer)
+{
+    g_testLayer.store(layer);
+}
+
+std::unique_ptr<IDeviceLayer> CreateLinuxDeviceLayer(const std::string& mountInfoPath)
+{
+    return std::make_unique<LinuxDeviceLayer>(mountInfoPath);
+}
+
+}  // namespace Platform
+}  // namespace Korvel

@@ -1,0 +1,284 @@
+// Volume, device and DVD-media queries: over a stand-in layer for what this machine can't have
+// (volumes under /Volumes, DVD media), and over the real mount table, udev and folders.
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "DeviceLayer.h"
+#include "IO/ZephIO.h"
+#include "MountInfo.h"
+#include "support/TempDir.h"
+
+using namespace Korvel::Core;
+using Korvel::Platform::IDeviceLayer;
+using Korvel::Platform::VolumeParms;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kIoErr = -36;
+
+struct FakeVolume
+{
+    std::string name;
+    bool server;
+    std::optional<std::string> deviceId;
+    int infoResult = Korvel::Platform::kNoErr;
+    int parmsResult = Korvel::Platform::kNoErr;
+};
+
+struct FakeDevice
+{
+    std::optional<std::string> bsdName;
+    bool dvd;
+};
+
+// Answers from tables and counts what it was asked; installed for its lifetime.
+class FakeLayer : public IDeviceLayer
+{
+public:
+    FakeLayer(std::vector<FakeVolume> volumes, std::map<std::string, FakeDevice> devices)
+        : m_volumes(std::move(volumes)), m_devices(std::move(devices))
+    {
+        Korvel::Platform::SetDeviceLayerForTesting(this);
+    }
+    ~FakeLayer() override { Korvel::Platform::SetDeviceLayerForTesting(nullptr); }
+
+    int GetVolumeInfo(unsigned index, int& volumeRef, std::string& name) override
+    {
+        ++calls;
+        if (index == 0 || index > m_volumes.size())
+            return Korvel::Platform::kNoSuchVolume;
+        volumeRef = static_cast<int>(index);
+        name = m_volumes[index - 1].name;
+        return m_volumes[index - 1].infoResult;
+    }
+    int GetVolumeParms(int volumeRef, VolumeParms& parms) override
+    {
+        ++calls;
+        const FakeVolume& volume = m_volumes.at(volumeRef - 1);
+        parms.serverVolume = volume.server;
+        parms.deviceId = volume.deviceId;
+        return volume.parmsResult;
+    }
+    io_service_t GetMatchingService(const std::string& bsdName) override
+    {
+        ++calls;
+        if (!m_devices.count(bsdName))
+            return IO_OBJECT_NULL;
+        m_handles[++m_next] = bsdName;
+        return m_next;
+    }
+    bool ConformsTo(io_service_t entry, const char* className) override
+    {
+        return std::string(className) == "IODVDMedia" && m_devices.at(m_handles.at(entry)).dvd;
+    }
+    std::optional<std::string> GetProperty(io_service_t entry, const char* key) override
+    {
+        if (std::string(key) != "BSD Name")
+            return std::nullopt;
+        return m_devices.at(m_handles.at(entry)).bsdName;
+    }
+    int Release(io_service_t entry) override { return m_handles.erase(entry) ? 0 : 4; }
+
+    size_t Outstanding() const { return m_handles.size(); }
+    int calls = 0;
+
+private:
+    std::vector<FakeVolume> m_volumes;
+    std::map<std::string, FakeDevice> m_devices;
+    std::map<io_service_t, std::string> m_handles;
+    io_service_t m_next = 0;
+};
+
+template <class Call>
+void ExpectArgumentError(Call call, const std::string& message, const std::string& function)
+{
+    try {
+        call();
+        ADD_FAILURE() << "no throw for " << function;
+    } catch (const std::invalid_argument& e) {
+        std::string what = e.what();
+        EXPECT_EQ(what.rfind(message + "\n", 0), 0u) << what;
+        const boost::exception* details = dynamic_cast<const boost::exception*>(&e);
+        ASSERT_NE(details, nullptr);
+        const char* const* thrower = boost::get_error_info<boost::throw_function>(*details);
+        ASSERT_NE(thrower, nullptr);
+        EXPECT_EQ(std::string(*thrower), function);
+    }
+}
+
+void WriteFile(const std::string& path, const std::string& content = "")
+{
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path) << content;
+}
+
+}  // namespace
+
+TEST(DeviceUtils, EmptyArgumentsThrowWithTheirOwnFunctionName)
+{
+    FakeLayer layer({}, {});
+    ExpectArgumentError([] { DetermineDeviceIdForVolume(""); }, "volumePath is empty", "DetermineDeviceIdForVolume");
+    ExpectArgumentError([] { IsVolumeDVD(""); }, "volumePath is empty", "IsVolumeDVD");
+    ExpectArgumentError([] { ObtainDeviceEntryForDeviceId(""); }, "deviceId is empty", "ObtainDeviceEntryForDeviceId");
+    ExpectArgumentError([] { IsDeviceDVDWithDeviceId(""); }, "deviceId is empty", "IsDeviceDVDWithDeviceId");
+    ExpectArgumentError([] { ObtainFullBSDDevicePathForDevice(IO_OBJECT_NULL, true); },
+                        "deviceEntry is IO_OBJECT_NULL", "ObtainFullBSDDevicePathForDevice");
+    ExpectArgumentError([] { ObtainFullBSDDevicePathForVolumePath("", false); }, "volumePath is empty",
+                        "DetermineDeviceIdForVolume");
+    EXPECT_FALSE(IsDVDFromFolder(""));
+    EXPECT_EQ(layer.calls, 0);
+}
+
+TEST(DeviceUtils, FirstLocalVolumeWhoseFolderBeginsThePathWins)
+{
+    FakeLayer layer({{"Disc", true, "srv0"}, {"Disc", false, "disk3"}, {"Disc2", false, "disk4"},
+                     {"Cafe\xCC\x81", false, "disk5"}, {"Bare", false, std::nullopt}},
+                    {});
+    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Disc/a/file"), "disk3");  // server volume skipped
+    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Disc2/file"), "disk3");   // a prefix on text
+    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Caf\xC3\xA9/x"), "disk5");  // composed vs decomposed
+    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Bare"), "");
+    EXPECT_EQ(DetermineDeviceIdForVolume("/home/Volumes/Disc"), "");
+    EXPECT_EQ(DetermineDeviceIdForVolume("/volumes/Disc"), "");
+}
+
+TEST(DeviceUtils, EnumerationSkipsFailingIndexesAndEndsAtNoSuchVolume)
+{
+    FakeVolume brokenInfo{"X", false, "disk1", kIoErr};
+    FakeVolume brokenParms{"X", false, "disk2", Korvel::Platform::kNoErr, kIoErr};
+    FakeLayer layer({brokenInfo, brokenParms, {"X", false, "disk3"}}, {});
+    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/X"), "disk3");
+
+    layer.calls = 0;
+    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Y"), "");
+    EXPECT_EQ(layer.calls, 6);  // indexes 1 to 4, parameters of 2 and 3
+
+    FakeVolume gone{"X", false, "disk9", Korvel::Platform::kNoErr, Korvel::Platform::kNoSuchVolume};
+    FakeLayer vanishing({gone, {"X", false, "disk3"}}, {});
+    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/X"), "");
+}
+
+TEST(DeviceUtils, DevicePathsAndDvdMediaReleaseEveryEntry)
+{
+    FakeLayer layer({{"Movie", false, "disk3"}, {"Nameless", false, "disk7"}, {"Ghost", false, "disk8"}},
+                    {{"disk3", {"disk3", true}}, {"disk7", {std::nullopt, false}}, {"disk5", {"disk5", false}}});
+    EXPECT_EQ(ObtainFullBSDDevicePathForVolumePath("/Volumes/Movie/VIDEO_TS", true), "/dev/rdisk3");
+    EXPECT_EQ(ObtainFullBSDDevicePathForVolumePath("/Volumes/Movie", false), "/dev/disk3");
+    EXPECT_EQ(ObtainFullBSDDevicePathForVolumePath("/Volumes/Nameless", false), "");
+    EXPECT_EQ(ObtainFullBSDDevicePathForVolumePath("/Volumes/Ghost", false), "");
+    EXPECT_EQ(ObtainFullBSDDevicePathForVolumePath("/Users/me", false), "");
+
+    io_service_t entry = ObtainDeviceEntryForDeviceId("disk5");
+    ASSERT_NE(entry, IO_OBJECT_NULL);
+    EXPECT_EQ(ObtainFullBSDDevicePathForDevice(entry, true), std::optional<std::string>("/dev/rdisk5"));
+    EXPECT_EQ(IOObjectRelease(entry), 0);
+    EXPECT_EQ(ObtainDeviceEntryForDeviceId("disk6"), IO_OBJECT_NULL);
+
+    EXPECT_TRUE(IsDeviceDVDWithDeviceId("disk3"));
+    EXPECT_FALSE(IsDeviceDVDWithDeviceId("disk5"));
+    EXPECT_FALSE(IsDeviceDVDWithDeviceId("disk6"));
+    EXPECT_EQ(layer.Outstanding(), 0u);
+}
+
+TEST(DeviceUtils, IsVolumeDvdNeedsAnExistingPathBelowAVolumesFolder)
+{
+    ZephTest::TempDir dir;
+    FakeLayer layer({{"Movie", false, "disk3"}}, {{"disk3", {"disk3", true}}});
+    EXPECT_FALSE(IsVolumeDVD("/Volumes"));
+    EXPECT_FALSE(IsVolumeDVD("/Volumes/Movie/no-such-file"));
+    EXPECT_FALSE(IsVolumeDVD(fs::path(dir.Path()).parent_path().string() + "/"));  // two components
+    EXPECT_FALSE(IsVolumeDVD("/"));
+    EXPECT_EQ(layer.calls, 0);
+
+    EXPECT_FALSE(IsVolumeDVD(dir.Path() + "/./"));  // exists and deep enough: the volumes are asked
+    EXPECT_GT(layer.calls, 0);
+}
+
+TEST(DeviceUtilsReal, MountTableFixtureGivesVolumesInOrder)
+{
+    ZephTest::TempDir dir;
+    const std::string table = dir.File("mountinfo");
+    WriteFile(table,
+              "26 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
+              "40 26 8:1 / /Volumes/My\\040Disc rw,nosuid shared:5 master:2 - hfsplus /dev/sdz1 rw\n"
+              "41 26 0:50 / /Volumes/Share rw - nfs4 server:/export rw,vers=4.2\n"
+              "42 26 8:1 /photos /Volumes/Photos rw - hfsplus /dev/sdz1 rw\n"
+              "43 26 11:0 / /Volumes/Film rw - udf /dev/sr0 ro\n"
+              "44 43 8:2 / /Volumes/Film rw - ext4 /dev/sdz2 rw\n"
+              "45 40 8:3 / /Volumes/My\\040Disc/inner rw - ext4 /dev/sdz3 rw\n"
+              "this line is broken\n"
+              "46 26 0:51 / /Volumes/Box rw - fuse.sshfs me@host: rw\n"
+              "47 26 0:52 / /Volumes/Ram rw - tmpfs tmpfs rw\n"
+              "48 26 8:4 / /Volumes/Tab\\011\\134 rw - ext4 /dev/mapper/../sdz4 rw\n");
+
+    std::vector<Korvel::Platform::MountedVolume> volumes = Korvel::Platform::ReadVolumes(table);
+    std::vector<std::string> names;
+    for (const auto& volume : volumes)
+        names.push_back(volume.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"My Disc", "Share", "Photos", "Film", "Box", "Ram", "Tab\t\\"}));
+    ASSERT_EQ(volumes.size(), 7u);
+    EXPECT_FALSE(volumes[1].local);
+    EXPECT_FALSE(volumes[4].local);
+    EXPECT_TRUE(volumes[5].local);
+    EXPECT_EQ(volumes[5].deviceId, std::nullopt);
+    EXPECT_EQ(volumes[3].deviceId, std::optional<std::string>("sdz2"));  // the mount on top
+    EXPECT_EQ(volumes[6].deviceId, std::optional<std::string>("sdz4"));
+    EXPECT_TRUE(Korvel::Platform::ReadVolumes(dir.File("missing")).empty());
+
+    std::unique_ptr<IDeviceLayer> real = Korvel::Platform::CreateLinuxDeviceLayer(table);
+    Korvel::Platform::SetDeviceLayerForTesting(real.get());
+    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/My Disc/inner/file"), "sdz1");
+    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Photos/2020"), "sdz1");  // bind mount: its device
+    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Share/doc"), "");
+    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Ram"), "");
+    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Nothing"), "");
+    Korvel::Platform::SetDeviceLayerForTesting(nullptr);
+}
+
+TEST(DeviceUtilsReal, BlockDevicesOfThisMachineHaveDevPaths)
+{
+    std::error_code error;
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator("/sys/class/block", error))
+        names.push_back(entry.path().filename().string());
+    if (names.empty())
+        GTEST_SKIP() << "no block devices visible";
+
+    for (const std::string& name : names) {
+        io_service_t entry = ObtainDeviceEntryForDeviceId(name);
+        ASSERT_NE(entry, IO_OBJECT_NULL) << name;
+        EXPECT_EQ(ObtainFullBSDDevicePathForDevice(entry, false), std::optional<std::string>("/dev/" + name));
+        EXPECT_EQ(ObtainFullBSDDevicePathForDevice(entry, true), std::optional<std::string>("/dev/r" + name));
+        EXPECT_EQ(IOObjectRelease(entry), 0);
+        EXPECT_NE(IOObjectRelease(entry), 0);
+    }
+    EXPECT_EQ(ObtainDeviceEntryForDeviceId("no-such-device0"), IO_OBJECT_NULL);
+    EXPECT_EQ(ObtainDeviceEntryForDeviceId("../" + names[0]), IO_OBJECT_NULL);
+    EXPECT_FALSE(IsDeviceDVDWithDeviceId("no-such-device0"));
+    EXPECT_EQ(ObtainFullBSDDevicePathForVolumePath("/srv/no/volume", true), "");
+}
+
+TEST(DeviceUtilsReal, DvdFolderTreeIsFoundByItsIfoFile)
+{
+    ZephTest::TempDir dir;
+    WriteFile(dir.File("movie/AUDIO_TS/.keep"));
+    WriteFile(dir.File("movie/VIDEO_TS/VIDEO_TS.BUP"));
+    WriteFile(dir.File("movie/VIDEO_TS/VTS_01_0.IFO"));
+    WriteFile(dir.File("other/ifo"));
+    WriteFile(dir.File("other/notes.ifox"));
+    fs::create_directories(dir.File("other/empty.d"));
+
+    EXPECT_TRUE(IsDVDFromFolder(dir.Path()));
+    EXPECT_TRUE(IsDVDFromFolder(dir.File("movie")));
+    EXPECT_FALSE(IsDVDFromFolder(dir.File("movie/AUDIO_TS")));
+    EXPECT_FALSE(IsDVDFromFolder(dir.File("other")));
+    EXPECT_FALSE(IsDVDFromFolder(dir.File("movie/VIDEO_TS/VTS_01_0.IFO")));  // a file lists nothing
+    EXPECT_FALSE(IsDVDFromFolder(dir.File("missing")));
+}
