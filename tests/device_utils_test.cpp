@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <set>
 #include <stdexcept>
 #include <vector>
 
@@ -38,7 +37,7 @@ struct FakeDevice
     bool dvd;
 };
 
-// Answers from tables and counts what it was asked; installed for its lifetime.
+// Answers from tables, counts volume queries, tracks its entries; installed while it lives.
 class FakeLayer : public IDeviceLayer
 {
 public:
@@ -51,45 +50,38 @@ public:
 
     int GetVolumeInfo(unsigned index, int& volumeRef, std::string& name) override
     {
-        ++calls;
-        if (index == 0 || index > m_volumes.size())
+        ++volumeQueries;
+        if (index > m_volumes.size())
             return Korvel::Platform::kNoSuchVolume;
-        volumeRef = static_cast<int>(index);
-        name = m_volumes[index - 1].name;
-        return m_volumes[index - 1].infoResult;
+        volumeRef = static_cast<int>(index) - 1;
+        name = m_volumes[volumeRef].name;
+        return m_volumes[volumeRef].infoResult;
     }
     int GetVolumeParms(int volumeRef, VolumeParms& parms) override
     {
-        ++calls;
-        const FakeVolume& volume = m_volumes.at(volumeRef - 1);
-        parms.serverVolume = volume.server;
-        parms.deviceId = volume.deviceId;
-        return volume.parmsResult;
+        parms = {m_volumes.at(volumeRef).server, m_volumes.at(volumeRef).deviceId};
+        return m_volumes.at(volumeRef).parmsResult;
     }
     io_service_t GetMatchingService(const std::string& bsdName) override
     {
-        ++calls;
-        if (!m_devices.count(bsdName))
-            return IO_OBJECT_NULL;
-        m_handles[++m_next] = bsdName;
-        return m_next;
+        return m_devices.count(bsdName) ? (m_handles[++m_next] = bsdName, m_next) : IO_OBJECT_NULL;
     }
     bool ConformsTo(io_service_t entry, const char* className) override
     {
-        return std::string(className) == "IODVDMedia" && m_devices.at(m_handles.at(entry)).dvd;
+        return std::string(className) == "IODVDMedia" && Device(entry).dvd;
     }
     std::optional<std::string> GetProperty(io_service_t entry, const char* key) override
     {
-        if (std::string(key) != "BSD Name")
-            return std::nullopt;
-        return m_devices.at(m_handles.at(entry)).bsdName;
+        return std::string(key) == "BSD Name" ? Device(entry).bsdName : std::nullopt;
     }
     int Release(io_service_t entry) override { return m_handles.erase(entry) ? 0 : 4; }
 
     size_t Outstanding() const { return m_handles.size(); }
-    int calls = 0;
+    int volumeQueries = 0;
 
 private:
+    const FakeDevice& Device(io_service_t entry) const { return m_devices.at(m_handles.at(entry)); }
+
     std::vector<FakeVolume> m_volumes;
     std::map<std::string, FakeDevice> m_devices;
     std::map<io_service_t, std::string> m_handles;
@@ -105,9 +97,8 @@ void ExpectArgumentError(Call call, const std::string& message, const std::strin
     } catch (const std::invalid_argument& e) {
         std::string what = e.what();
         EXPECT_EQ(what.rfind(message + "\n", 0), 0u) << what;
-        const boost::exception* details = dynamic_cast<const boost::exception*>(&e);
-        ASSERT_NE(details, nullptr);
-        const char* const* thrower = boost::get_error_info<boost::throw_function>(*details);
+        const auto& details = dynamic_cast<const boost::exception&>(e);
+        const char* const* thrower = boost::get_error_info<boost::throw_function>(details);
         ASSERT_NE(thrower, nullptr);
         EXPECT_EQ(std::string(*thrower), function);
     }
@@ -133,7 +124,7 @@ TEST(DeviceUtils, EmptyArgumentsThrowWithTheirOwnFunctionName)
     ExpectArgumentError([] { ObtainFullBSDDevicePathForVolumePath("", false); }, "volumePath is empty",
                         "DetermineDeviceIdForVolume");
     EXPECT_FALSE(IsDVDFromFolder(""));
-    EXPECT_EQ(layer.calls, 0);
+    EXPECT_EQ(layer.volumeQueries, 0);
 }
 
 TEST(DeviceUtils, FirstLocalVolumeWhoseFolderBeginsThePathWins)
@@ -156,9 +147,9 @@ TEST(DeviceUtils, EnumerationSkipsFailingIndexesAndEndsAtNoSuchVolume)
     FakeLayer layer({brokenInfo, brokenParms, {"X", false, "disk3"}}, {});
     EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/X"), "disk3");
 
-    layer.calls = 0;
+    layer.volumeQueries = 0;
     EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Y"), "");
-    EXPECT_EQ(layer.calls, 6);  // indexes 1 to 4, parameters of 2 and 3
+    EXPECT_EQ(layer.volumeQueries, 4);  // up to the first index past the end
 
     FakeVolume gone{"X", false, "disk9", Korvel::Platform::kNoErr, Korvel::Platform::kNoSuchVolume};
     FakeLayer vanishing({gone, {"X", false, "disk3"}}, {});
@@ -173,13 +164,11 @@ TEST(DeviceUtils, DevicePathsAndDvdMediaReleaseEveryEntry)
     EXPECT_EQ(ObtainFullBSDDevicePathForVolumePath("/Volumes/Movie", false), "/dev/disk3");
     EXPECT_EQ(ObtainFullBSDDevicePathForVolumePath("/Volumes/Nameless", false), "");
     EXPECT_EQ(ObtainFullBSDDevicePathForVolumePath("/Volumes/Ghost", false), "");
-    EXPECT_EQ(ObtainFullBSDDevicePathForVolumePath("/Users/me", false), "");
 
     io_service_t entry = ObtainDeviceEntryForDeviceId("disk5");
     ASSERT_NE(entry, IO_OBJECT_NULL);
     EXPECT_EQ(ObtainFullBSDDevicePathForDevice(entry, true), std::optional<std::string>("/dev/rdisk5"));
     EXPECT_EQ(IOObjectRelease(entry), 0);
-    EXPECT_EQ(ObtainDeviceEntryForDeviceId("disk6"), IO_OBJECT_NULL);
 
     EXPECT_TRUE(IsDeviceDVDWithDeviceId("disk3"));
     EXPECT_FALSE(IsDeviceDVDWithDeviceId("disk5"));
@@ -194,11 +183,10 @@ TEST(DeviceUtils, IsVolumeDvdNeedsAnExistingPathBelowAVolumesFolder)
     EXPECT_FALSE(IsVolumeDVD("/Volumes"));
     EXPECT_FALSE(IsVolumeDVD("/Volumes/Movie/no-such-file"));
     EXPECT_FALSE(IsVolumeDVD(fs::path(dir.Path()).parent_path().string() + "/"));  // two components
-    EXPECT_FALSE(IsVolumeDVD("/"));
-    EXPECT_EQ(layer.calls, 0);
+    EXPECT_EQ(layer.volumeQueries, 0);
 
     EXPECT_FALSE(IsVolumeDVD(dir.Path() + "/./"));  // exists and deep enough: the volumes are asked
-    EXPECT_GT(layer.calls, 0);
+    EXPECT_GT(layer.volumeQueries, 0);
 }
 
 TEST(DeviceUtilsReal, MountTableFixtureGivesVolumesInOrder)
@@ -218,18 +206,12 @@ TEST(DeviceUtilsReal, MountTableFixtureGivesVolumesInOrder)
               "47 26 0:52 / /Volumes/Ram rw - tmpfs tmpfs rw\n"
               "48 26 8:4 / /Volumes/Tab\\011\\134 rw - ext4 /dev/mapper/../sdz4 rw\n");
 
-    std::vector<Korvel::Platform::MountedVolume> volumes = Korvel::Platform::ReadVolumes(table);
-    std::vector<std::string> names;
-    for (const auto& volume : volumes)
-        names.push_back(volume.name);
-    EXPECT_EQ(names, (std::vector<std::string>{"My Disc", "Share", "Photos", "Film", "Box", "Ram", "Tab\t\\"}));
-    ASSERT_EQ(volumes.size(), 7u);
-    EXPECT_FALSE(volumes[1].local);
-    EXPECT_FALSE(volumes[4].local);
-    EXPECT_TRUE(volumes[5].local);
-    EXPECT_EQ(volumes[5].deviceId, std::nullopt);
-    EXPECT_EQ(volumes[3].deviceId, std::optional<std::string>("sdz2"));  // the mount on top
-    EXPECT_EQ(volumes[6].deviceId, std::optional<std::string>("sdz4"));
+    std::vector<std::string> volumes;
+    for (const auto& v : Korvel::Platform::ReadVolumes(table))
+        volumes.push_back(v.name + (v.local ? " local " : " server ") + v.deviceId.value_or("-"));
+    EXPECT_EQ(volumes, (std::vector<std::string>{"My Disc local sdz1", "Share server -", "Photos local sdz1",
+                                                 "Film local sdz2", "Box server -", "Ram local -",
+                                                 "Tab\t\\ local sdz4"}));
     EXPECT_TRUE(Korvel::Platform::ReadVolumes(dir.File("missing")).empty());
 
     std::unique_ptr<IDeviceLayer> real = Korvel::Platform::CreateLinuxDeviceLayer(table);
@@ -237,8 +219,6 @@ TEST(DeviceUtilsReal, MountTableFixtureGivesVolumesInOrder)
     EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/My Disc/inner/file"), "sdz1");
     EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Photos/2020"), "sdz1");  // bind mount: its device
     EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Share/doc"), "");
-    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Ram"), "");
-    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Nothing"), "");
     Korvel::Platform::SetDeviceLayerForTesting(nullptr);
 }
 
@@ -269,7 +249,6 @@ TEST(DeviceUtilsReal, DvdFolderTreeIsFoundByItsIfoFile)
 {
     ZephTest::TempDir dir;
     WriteFile(dir.File("movie/AUDIO_TS/.keep"));
-    WriteFile(dir.File("movie/VIDEO_TS/VIDEO_TS.BUP"));
     WriteFile(dir.File("movie/VIDEO_TS/VTS_01_0.IFO"));
     WriteFile(dir.File("other/ifo"));
     WriteFile(dir.File("other/notes.ifox"));

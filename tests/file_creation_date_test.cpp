@@ -6,7 +6,6 @@
 #include <ctime>
 #include <fstream>
 #include <memory>
-#include <set>
 
 #include <gtest/gtest.h>
 #include <unicode/locid.h>
@@ -58,12 +57,11 @@ std::string LocalText(time_t seconds)
 {
     struct tm local = {};
     localtime_r(&seconds, &local);
-    char date[32], time[16];
-    strftime(date, sizeof date, "%G-%m-%d", &local);
-    strftime(time, sizeof time, ":%M:%S", &local);
-    char hour[8];
-    snprintf(hour, sizeof hour, " %02d", local.tm_hour == 0 ? 24 : local.tm_hour);
-    return std::string(date) + hour + time;
+    char text[64];
+    size_t length = strftime(text, sizeof text, "%G-%m-%d ", &local);
+    snprintf(text + length, sizeof text - length, "%02d:%02d:%02d", local.tm_hour ? local.tm_hour : 24,
+             local.tm_min, local.tm_sec);
+    return text;
 }
 
 }  // namespace
@@ -85,10 +83,10 @@ TEST(FileCreationDate, FreshFileAndFolderShowNowInLocalTime)
             EXPECT_EQ(text, "") << path;
             continue;
         }
-        std::set<std::string> allowed;
+        bool matched = false;
         for (time_t t = before - 1; t <= after + 1; ++t)
-            allowed.insert(LocalText(t));
-        EXPECT_EQ(allowed.count(text), 1u) << path << ": " << text << ", expected about " << LocalText(before);
+            matched = matched || text == LocalText(t);
+        EXPECT_TRUE(matched) << path << ": " << text << ", expected about " << LocalText(before);
     }
 }
 
@@ -113,5 +111,4 @@ TEST(FileCreationDate, PatternGivesWeekBasedYearAndHour24)
 
     // The placeholder is read in the default zone (Berlin was one hour ahead of UTC in 1904).
     EXPECT_EQ(formatter.Parse("1904-01-01 00:00:00"), std::optional<double>(-2082848400000.0));
-    EXPECT_EQ(formatter.Parse("1 January 1904"), std::nullopt);
 }
