@@ -1,5 +1,7 @@
 #include "IO/KorvelIO/DeviceUtils.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -58,18 +60,7 @@ std::string StandardizePath(const std::string& path)
 
 bool HasIfoExtension(const std::filesystem::path& entry)
 {
-    std::string extension = entry.extension().string();
-    if (extension.size() != 4)
-        return false;
-    static const char kIfo[] = ".ifo";
-    for (size_t i = 0; i < extension.size(); ++i) {
-        char c = extension[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != kIfo[i])
-            return false;
-    }
-    return true;
+    return strcasecmp(entry.extension().c_str(), ".ifo") == 0;
 }
 
 // Releases an entry on every way out of a scope.
