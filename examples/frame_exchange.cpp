@@ -139,7 +139,9 @@ std::string DescribeWaitStatus(int status)
 // ---- Process A's clean-up, usable from signal handlers ------------------------------------
 
 char g_fifos[2][PATH_MAX];
-volatile sig_atomic_t g_peer = 0;
+// Read by the signal handler as well as by other threads: a lock-free atomic serves both.
+std::atomic<pid_t> g_peer{0};
+static_assert(std::atomic<pid_t>::is_always_lock_free, "g_peer is read in a signal handler");
 std::atomic<bool> g_failing{false};
 std::atomic<bool> g_finishing{false};
 
@@ -153,8 +155,8 @@ void RemoveFifos()
 extern "C" void OnTerminationSignal(int signal)
 {
     RemoveFifos();
-    if (g_peer > 0)
-        kill(g_peer, SIGTERM);
+    if (const pid_t peer = g_peer; peer > 0)
+        kill(peer, SIGTERM);
     std::signal(signal, SIG_DFL);
     raise(signal);
 }
@@ -169,8 +171,8 @@ extern "C" void OnTerminationSignal(int signal)
     const std::string line = "frame_exchange: error: " + message + "\n";
     if (write(STDERR_FILENO, line.data(), line.size()) < 0) {
     }
-    if (g_peer > 0)
-        kill(g_peer, SIGKILL);
+    if (const pid_t peer = g_peer; peer > 0)
+        kill(peer, SIGKILL);
     RemoveFifos();
     _exit(1);
 }
