@@ -22,8 +22,18 @@
 
 // Seekable streams and stream helpers
 #include "IO/KorvelIO/DataInputMemory.h"
+#include "IO/KorvelIO/DataInputString.h"
+#include "IO/KorvelIO/DataOutputString.h"
+#include "IO/KorvelIO/DataInputFile.h"
+#include "IO/KorvelIO/DataOutputFile.h"
+#include "IO/KorvelIO/DataInputFF.h"
+#include "IO/KorvelIO/DataOutputFF.h"
+#include "IO/StreamToBuffer.h"
+#include "IO/MD5Generate.h"
 
 // Bit-level I/O
+#include "IO/KorvelIO/DataBitInput.h"
+#include "IO/KorvelIO/DataBitOutput.h"
 
 // Pipes, protocols, IPC names, duplex pipe, standard-stream adapters
 #include "IO/KorvelIO/PipeHandle.h"

@@ -1,0 +1,43 @@
+#pragma once
+// DataBitInput: reads bit fields of 1 to 64 bits from an IDataInput, most significant bit
+// first. A plain value class owned by the caller (no counting, no lock, no Create); it holds
+// one reference to its input and buffers a single byte, fetching it with one one-byte Read
+// the first time one of its bits is needed. Give it a buffered input (memory, string) when
+// speed matters.
+//
+//   Korvel::Core::DataBitInput bits(input);
+//   unsigned long long version = bits.ReadBits(3);
+#include <cstdint>
+
+#include "IO/IDataInput.h"
+
+namespace Korvel {
+namespace Core {
+
+class DataBitInput {
+public:
+    // A null input is accepted and held as nothing; the reading operations then may not be used.
+    explicit DataBitInput(const boost::intrusive_ptr<IDataInput>& input);
+
+    // `count` (at most 64) bits across byte boundaries, the first one read most significant.
+    // 0 bits return 0 without touching the input. Throws IOException when the input runs out;
+    // bits consumed by that call are lost.
+    unsigned long long ReadBits(unsigned long long count);
+    // Up to 8 bits from the current byte, fetching a new byte first when none are buffered.
+    // Throws IOException for more than 8 bits, for more bits than the buffered byte still
+    // holds, or when the next byte cannot be read (the next call then tries to fetch again).
+    unsigned char ReadBitsInt(unsigned long long count);
+    // Bits still readable: the buffered ones plus 8 per byte between the input's position and
+    // its size. Meaningful only while nobody else moves the input.
+    unsigned long long BitsLeft() const;
+    // Drops the unread bits of the buffered byte; does nothing on a byte boundary.
+    void SkipBitsToNextByte();
+
+private:
+    boost::intrusive_ptr<IDataInput> m_input;
+    std::uint8_t m_currentByte = 0;
+    unsigned long long m_bitsLeft = 0;
+};
+
+}  // namespace Core
+}  // namespace Korvel

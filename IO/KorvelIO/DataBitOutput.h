@@ -1,0 +1,42 @@
+#pragma once
+// DataBitOutput: packs bit fields into bytes, most significant bit first, and hands each
+// completed byte to an IDataOutput with its own one-byte Write. The counterpart of
+// DataBitInput. A plain value class owned by the caller (no counting, no lock, no Create);
+// it holds one reference to its output. Call Flush after the last field: pending bits of a
+// writer that is destroyed are dropped. Give it a buffered output (string) when speed
+// matters; the file output flushes to the system on every Write.
+//
+//   Korvel::Core::DataBitOutput bits(output);
+//   bits.WriteBits(5, 3);
+//   bits.Flush();
+#include <cstdint>
+
+#include "IO/IDataOutput.h"
+
+namespace Korvel {
+namespace Core {
+
+class DataBitOutput {
+public:
+    // A null output is accepted and held as nothing; completing a byte then may not happen.
+    explicit DataBitOutput(const boost::intrusive_ptr<IDataOutput>& output);
+
+    // Appends the lowest `count` bits of `value`, most significant first; a count above 8
+    // writes count - 8 zero bits before the value's 8. Should the output's Write throw, the
+    // completed byte is kept and written again by the next call with a non-zero count.
+    void WriteBits(unsigned char value, unsigned long long count);
+    // Every bit of `count` bytes, as WriteBits(byte, 8) for each: one Write per completed byte.
+    void WriteData(const unsigned char* data, unsigned long long count);
+    // Completes a partly filled byte with zero bits and writes it; nothing on a byte boundary.
+    void Flush();
+
+private:
+    void Append(unsigned char value, unsigned long long count);
+
+    boost::intrusive_ptr<IDataOutput> m_output;
+    std::uint8_t m_currentByte = 0;
+    unsigned long long m_freeBits = 8;
+};
+
+}  // namespace Core
+}  // namespace Korvel
