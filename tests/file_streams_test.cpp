@@ -1,8 +1,6 @@
 // File input and output streams on real files, FIFOs and devices.
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "IO/ZephIO.h"
+#include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
 
 using namespace Korvel;
@@ -94,29 +93,6 @@ void WithinSeconds(int limit, Fn fn)
     runner.join();
     done.get();
 }
-
-// Lowers the process's file size limit for its lifetime; SIGXFSZ is ignored meanwhile so
-// that a write over the limit fails with EFBIG instead of ending the process.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_handler = signal(SIGXFSZ, SIG_IGN);
-        rlimit lowered = m_saved;
-        lowered.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &lowered);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        signal(SIGXFSZ, m_handler);
-    }
-
-private:
-    rlimit m_saved;
-    sighandler_t m_handler;
-};
 
 }  // namespace
 
@@ -298,7 +274,7 @@ TEST(DataOutputFile, FailedFlushKeepsEarlierBytesAndLaterWritesLand)
     const std::string path = dir.File("limited.bin");
     auto output = DataOutputFile::Create(ioPath(path));
     {
-        FileSizeLimit limit(4);
+        ZephTest::FileSizeLimit limit(4);
         output->Write(U("abcd"), 4);
         IOException e = CatchIO([&] { output->Write(U("ef"), 2); });
         EXPECT_EQ(Description(e), std::strerror(EFBIG));
