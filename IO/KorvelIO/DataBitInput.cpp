@@ -8,51 +8,68 @@ namespace Core {
 
 namespace {
 
-// The body of DataBitInput::ReadBitsInt, with internal linkage so that ReadBits calls it
-// directly instead of through the shared library's symbol table. Named like the member so
-// that its throws report the function "ReadBitsInt".
-inline unsigned char ReadBitsInt(IDataInput& input, std::uint8_t& currentByte, unsigned long long& bitsLeft,
-                                 unsigned long long count)
+// Throw sites of the bit reader. ReadBits inlines the byte fetch of ReadBitsInt, and its
+// failures are ReadBitsInt's: named so, these report the function "ReadBitsInt".
+[[noreturn]] __attribute__((noinline, cold)) void ReadBitsInt()
 {
-    if (count > 8)
-        KORVEL_THROW(IOException());
-    if (bitsLeft == 0) {
-        unsigned char next = 0;
-        if (input.Read(&next, 1) != 1)
-            KORVEL_THROW(IOException());
-        currentByte = next;
-        bitsLeft = 8;
+    KORVEL_THROW(IOException());
+}
+
+// The loop of ReadBits, on locals: the members are stored back only around the Read calls.
+unsigned long long ReadBitsAcrossBytes(IDataInput& input, std::uint8_t& storedByte, unsigned long long& storedBitsLeft,
+                                       unsigned long long count)
+{
+    // Kept in locals across the virtual Read calls, which the compiler cannot see through.
+    std::uint8_t currentByte = storedByte;
+    unsigned long long bitsLeft = storedBitsLeft;
+    unsigned long long result = 0;
+    unsigned long long remaining = count;
+    while (remaining != 0) {
+        if (bitsLeft == 0) {
+            // As ReadBitsInt: one one-byte Read; on failure nothing stays buffered.
+            storedBitsLeft = 0;
+            unsigned char next = 0;
+            if (input.Read(&next, 1) != 1)
+                Core::ReadBitsInt();
+            currentByte = next;
+            bitsLeft = 8;
+        }
+        const unsigned long long take = bitsLeft < remaining ? bitsLeft : remaining;
+        remaining -= take;
+        bitsLeft -= take;
+        result += static_cast<unsigned long long>((currentByte >> bitsLeft) & ((1u << take) - 1u)) << remaining;
     }
-    // The counter cannot describe bits taken from beyond the buffered byte, so such a call
-    // is refused rather than answered with made-up bits.
-    if (count > bitsLeft)
-        KORVEL_THROW(IOException());
-    const unsigned long long shift = bitsLeft - count;
-    bitsLeft = shift;
-    return static_cast<unsigned char>((currentByte >> shift) & ((1u << count) - 1u));
+    storedByte = currentByte;
+    storedBitsLeft = bitsLeft;
+    return result;
 }
 
 }  // namespace
 
 DataBitInput::DataBitInput(const boost::intrusive_ptr<IDataInput>& input) : m_input(input) {}
 
-unsigned long long DataBitInput::ReadBits(unsigned long long count)
+unsigned long long DataBitInput::ReadBitsAcrossBytes(unsigned long long count)
 {
-    unsigned long long result = 0;
-    unsigned long long remaining = count;
-    while (remaining != 0) {
-        // With nothing buffered this takes 0 bits, which only fetches the next byte.
-        const unsigned long long take = m_bitsLeft < remaining ? m_bitsLeft : remaining;
-        const unsigned long long value = Core::ReadBitsInt(*m_input, m_currentByte, m_bitsLeft, take);
-        remaining -= take;
-        result += value << remaining;
-    }
-    return result;
+    return Core::ReadBitsAcrossBytes(*m_input, m_currentByte, m_bitsLeft, count);
 }
 
 unsigned char DataBitInput::ReadBitsInt(unsigned long long count)
 {
-    return Core::ReadBitsInt(*m_input, m_currentByte, m_bitsLeft, count);
+    if (count > 8)
+        Core::ReadBitsInt();
+    if (m_bitsLeft == 0) {
+        unsigned char next = 0;
+        if (m_input->Read(&next, 1) != 1)
+            Core::ReadBitsInt();
+        m_currentByte = next;
+        m_bitsLeft = 8;
+    }
+    // The counter cannot describe bits taken from beyond the buffered byte, so such a call
+    // is refused rather than answered with made-up bits.
+    if (count > m_bitsLeft)
+        Core::ReadBitsInt();
+    m_bitsLeft -= count;
+    return static_cast<unsigned char>((m_currentByte >> m_bitsLeft) & ((1u << count) - 1u));
 }
 
 unsigned long long DataBitInput::BitsLeft() const

@@ -22,7 +22,16 @@ public:
     // `count` (at most 64) bits across byte boundaries, the first one read most significant.
     // 0 bits return 0 without touching the input. Throws IOException when the input runs out;
     // bits consumed by that call are lost.
-    unsigned long long ReadBits(unsigned long long count);
+    unsigned long long ReadBits(unsigned long long count)
+    {
+        // Inline for the common case, a field inside the buffered byte: bit readers are called
+        // per field, and a call into the library per field would cost more than the work.
+        if (count <= m_bitsLeft) {
+            m_bitsLeft -= count;
+            return (m_currentByte >> m_bitsLeft) & ((1u << count) - 1u);
+        }
+        return ReadBitsAcrossBytes(count);
+    }
     // Up to 8 bits from the current byte, fetching a new byte first when none are buffered.
     // Throws IOException for more than 8 bits, for more bits than the buffered byte still
     // holds, or when the next byte cannot be read (the next call then tries to fetch again).
@@ -34,6 +43,9 @@ public:
     void SkipBitsToNextByte();
 
 private:
+    // ReadBits for a field that needs the next byte(s).
+    unsigned long long ReadBitsAcrossBytes(unsigned long long count);
+
     boost::intrusive_ptr<IDataInput> m_input;
     std::uint8_t m_currentByte = 0;
     unsigned long long m_bitsLeft = 0;

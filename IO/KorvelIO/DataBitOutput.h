@@ -24,14 +24,26 @@ public:
     // Appends the lowest `count` bits of `value`, most significant first; a count above 8
     // writes count - 8 zero bits before the value's 8. Should the output's Write throw, the
     // completed byte is kept and written again by the next call with a non-zero count.
-    void WriteBits(unsigned char value, unsigned long long count);
+    void WriteBits(unsigned char value, unsigned long long count)
+    {
+        // Inline for the common case, a field that fits without completing the byte: bit
+        // writers are called per field, and a call into the library per field would cost more
+        // than the work.
+        if (count < m_freeBits) {
+            m_currentByte = static_cast<std::uint8_t>((m_currentByte << count) | (value & ((1u << count) - 1u)));
+            m_freeBits -= count;
+            return;
+        }
+        WriteBitsAcrossBytes(value, count);
+    }
     // Every bit of `count` bytes, as WriteBits(byte, 8) for each: one Write per completed byte.
     void WriteData(const unsigned char* data, unsigned long long count);
     // Completes a partly filled byte with zero bits and writes it; nothing on a byte boundary.
     void Flush();
 
 private:
-    void Append(unsigned char value, unsigned long long count);
+    // WriteBits for a field that completes the current byte.
+    void WriteBitsAcrossBytes(unsigned char value, unsigned long long count);
 
     boost::intrusive_ptr<IDataOutput> m_output;
     std::uint8_t m_currentByte = 0;

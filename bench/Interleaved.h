@@ -1,0 +1,55 @@
+#pragma once
+// Same-run comparison for Google Benchmark: every iteration runs each contender once, in turn,
+// timed with the thread's CPU clock, and each keeps its best time. Interleaving and best-of-N
+// keep other load on a small shared machine from favouring whichever variant ran in a quiet
+// moment. Report() sets MB/s per contender and each one's ratio to the first (the baseline).
+#include <time.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+namespace ZephBench {
+
+inline double ThreadSeconds()
+{
+    timespec now;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec + now.tv_nsec * 1e-9;
+}
+
+class Contest {
+public:
+    // `baseline` first; the others are compared with it.
+    explicit Contest(std::vector<std::string> names) : m_names(std::move(names)), m_best(m_names.size(), 1e300) {}
+
+    // Runs contender `index` once and records its time.
+    template <class Fn>
+    void Run(size_t index, Fn&& fn)
+    {
+        const double start = ThreadSeconds();
+        fn();
+        const double elapsed = ThreadSeconds() - start;
+        if (elapsed < m_best[index])
+            m_best[index] = elapsed;
+    }
+
+    // Counters: "<name> MB/s" for each contender and "<name>/<baseline>" (baseline time over
+    // contender time: 1.00 is as fast as the baseline, 0.50 takes twice as long).
+    void Report(benchmark::State& state, double bytes) const
+    {
+        for (size_t i = 0; i < m_names.size(); ++i) {
+            state.counters[m_names[i] + " MB/s"] = bytes / m_best[i] / 1e6;
+            if (i != 0)
+                state.counters[m_names[i] + "/" + m_names[0]] = m_best[0] / m_best[i];
+        }
+    }
+
+private:
+    std::vector<std::string> m_names;
+    std::vector<double> m_best;
+};
+
+}  // namespace ZephBench
