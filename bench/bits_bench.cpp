@@ -6,9 +6,10 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
-#include "Interleaved.h"
+#include "BenchSupport.h"
 #include "IO/ZephIO.h"
 
 using namespace Korvel::Core;
@@ -19,59 +20,46 @@ constexpr size_t kSize = 4u << 20;
 
 const std::vector<unsigned char>& Source()
 {
-    static const std::vector<unsigned char> bytes = [] {
-        std::vector<unsigned char> b(kSize);
-        std::uint32_t x = 2463534242u;
-        for (auto& byte : b) {
-            x ^= x << 13;
-            x ^= x >> 17;
-            x ^= x << 5;
-            byte = static_cast<unsigned char>(x);
-        }
-        return b;
-    }();
-    return bytes;
+    return ZephBench::SharedRandomBytes<kSize>();
 }
 
-// The reference reader: the same fetch-a-byte-when-needed rule, one virtual Read per byte.
-class ReferenceBitReader {
+// Where a minimal reader gets its next byte: the stream's virtual one-byte Read (the
+// reference, the same calls the library makes), or straight from memory (the plain reader).
+class StreamBytes {
 public:
-    explicit ReferenceBitReader(IDataInput* input) : m_input(input) {}
-    unsigned long long ReadBits(unsigned count)
+    explicit StreamBytes(IDataInput* input) : m_input(input) {}
+    unsigned Next()
     {
-        unsigned long long result = 0;
-        while (count != 0) {
-            if (m_left == 0) {
-                unsigned char next;
-                if (m_input->Read(&next, 1) != 1)
-                    throw std::runtime_error("end of input");
-                m_byte = next;
-                m_left = 8;
-            }
-            const unsigned take = m_left < count ? m_left : count;
-            count -= take;
-            m_left -= take;
-            result |= static_cast<unsigned long long>((m_byte >> m_left) & ((1u << take) - 1u)) << count;
-        }
-        return result;
+        unsigned char next;
+        if (m_input->Read(&next, 1) != 1)
+            throw std::runtime_error("end of input");
+        return next;
     }
 
 private:
     IDataInput* m_input;
-    unsigned m_byte = 0;
-    unsigned m_left = 0;
 };
 
-// The reference's logic with no stream at all: bytes straight from memory, no virtual call.
-class PlainBitReader {
+class MemoryBytes {
 public:
-    explicit PlainBitReader(const unsigned char* data) : m_data(data) {}
+    explicit MemoryBytes(const unsigned char* data) : m_data(data) {}
+    unsigned Next() { return *m_data++; }
+
+private:
+    const unsigned char* m_data;
+};
+
+// The library's rule, fetch a byte the first time one of its bits is needed, in a few lines.
+template <class Bytes>
+class MinimalBitReader {
+public:
+    explicit MinimalBitReader(Bytes bytes) : m_bytes(bytes) {}
     unsigned long long ReadBits(unsigned count)
     {
         unsigned long long result = 0;
         while (count != 0) {
             if (m_left == 0) {
-                m_byte = *m_data++;
+                m_byte = m_bytes.Next();
                 m_left = 8;
             }
             const unsigned take = m_left < count ? m_left : count;
@@ -83,7 +71,7 @@ public:
     }
 
 private:
-    const unsigned char* m_data;
+    Bytes m_bytes;
     unsigned m_byte = 0;
     unsigned m_left = 0;
 };
@@ -104,6 +92,16 @@ public:
                 m_byte = 0;
                 m_free = 8;
             }
+        }
+    }
+
+    void Flush()
+    {
+        if (m_free != 8) {
+            const unsigned char last = static_cast<unsigned char>(m_byte << m_free);
+            m_output->Write(&last, 1);
+            m_byte = 0;
+            m_free = 8;
         }
     }
 
@@ -141,7 +139,7 @@ void BitReader(benchmark::State& state)
     for (auto _ : state) {
         contest.Run(0, [&] {
             input->SetPosition(0);
-            ReferenceBitReader reader(input.get());
+            MinimalBitReader<StreamBytes> reader(StreamBytes(input.get()));
             benchmark::DoNotOptimize(ReadAll(reader, bits));
         });
         double libraryStart = ZephBench::ThreadSeconds();
@@ -152,17 +150,18 @@ void BitReader(benchmark::State& state)
         });
         state.SetIterationTime(ZephBench::ThreadSeconds() - libraryStart);
         contest.Run(2, [&] {
-            PlainBitReader reader(Source().data());
+            MinimalBitReader<MemoryBytes> reader(MemoryBytes(Source().data()));
             benchmark::DoNotOptimize(ReadAll(reader, bits));
         });
     }
     contest.Report(state, kSize);
 }
 
-// Reference and library writer in turn into the same string output.
-void BitWriter(benchmark::State& state)
+// Reference and library writer in turn into the same string output; `fill` writes the
+// fields through either.
+template <class Fill>
+void WriterContest(benchmark::State& state, Fill fill)
 {
-    const unsigned bits = static_cast<unsigned>(state.range(0));
     std::string text;
     text.reserve(kSize + 1);
     auto output = DataOutputString::Create(&text);
@@ -171,15 +170,14 @@ void BitWriter(benchmark::State& state)
         contest.Run(0, [&] {
             output->SetSize(0);
             ReferenceBitWriter writer(output.get());
-            WriteAll(writer, bits);
+            fill(writer);
             benchmark::DoNotOptimize(text.data());
         });
         double libraryStart = ZephBench::ThreadSeconds();
         contest.Run(1, [&] {
             output->SetSize(0);
             DataBitOutput writer(output);
-            WriteAll(writer, bits);
-            writer.Flush();
+            fill(writer);
             benchmark::DoNotOptimize(text.data());
         });
         state.SetIterationTime(ZephBench::ThreadSeconds() - libraryStart);
@@ -187,34 +185,28 @@ void BitWriter(benchmark::State& state)
     contest.Report(state, kSize);
 }
 
-// WriteData off the byte boundary against the reference writing the same bytes as 8-bit fields.
+void BitWriter(benchmark::State& state)
+{
+    const unsigned bits = static_cast<unsigned>(state.range(0));
+    WriterContest(state, [bits](auto& writer) {
+        WriteAll(writer, bits);
+        writer.Flush();
+    });
+}
+
+// WriteData off the byte boundary; the reference writes the same bytes as 8-bit fields.
 void BitWriterData(benchmark::State& state)
 {
-    std::string text;
-    text.reserve(kSize + 1);
-    auto output = DataOutputString::Create(&text);
-    ZephBench::Contest contest({"reference", "library"});
-    for (auto _ : state) {
-        contest.Run(0, [&] {
-            output->SetSize(0);
-            ReferenceBitWriter writer(output.get());
-            writer.WriteBits(1, 3);
+    WriterContest(state, [](auto& writer) {
+        writer.WriteBits(1, 3);
+        if constexpr (std::is_same_v<std::decay_t<decltype(writer)>, DataBitOutput>) {
+            writer.WriteData(Source().data(), kSize);
+        } else {
             for (size_t i = 0; i < kSize; ++i)
                 writer.WriteBits(Source()[i], 8);
-            benchmark::DoNotOptimize(text.data());
-        });
-        double libraryStart = ZephBench::ThreadSeconds();
-        contest.Run(1, [&] {
-            output->SetSize(0);
-            DataBitOutput writer(output);
-            writer.WriteBits(1, 3);
-            writer.WriteData(Source().data(), kSize);
-            writer.Flush();
-            benchmark::DoNotOptimize(text.data());
-        });
-        state.SetIterationTime(ZephBench::ThreadSeconds() - libraryStart);
-    }
-    contest.Report(state, kSize);
+        }
+        writer.Flush();
+    });
 }
 
 BENCHMARK(BitReader)->ArgName("bits")->Arg(8)->Arg(3)->Iterations(15)->UseManualTime()->Unit(benchmark::kMillisecond);

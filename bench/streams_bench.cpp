@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "IO/ZephIO.h"
-#include "Interleaved.h"
+#include "BenchSupport.h"
 
 using namespace Korvel::Core;
 
@@ -25,13 +25,7 @@ constexpr size_t kSize = 64u << 20;
 
 const std::vector<unsigned char>& Source()
 {
-    static const std::vector<unsigned char> bytes = [] {
-        std::vector<unsigned char> b(kSize);
-        for (size_t i = 0; i < b.size(); ++i)
-            b[i] = static_cast<unsigned char>(i * 131 + 7);
-        return b;
-    }();
-    return bytes;
+    return ZephBench::SharedRandomBytes<kSize>();
 }
 
 void Contenders(benchmark::State& state, bool freshBaseline)

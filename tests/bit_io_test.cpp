@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <string>
@@ -253,21 +254,33 @@ TEST(DataBitOutput, AByteWhoseWriteFailedIsWrittenAgainByTheNextField)
     ZephTest::TempDir dir;
     const std::string path = dir.File("bits.bin");
     DataBitOutput writer(DataOutputFile::Create(ioPath(path)));
-    {
-        ZephTest::FileSizeLimit limit(1);
-        writer.WriteBits(0xAB, 8);
+    auto expectFileTooLarge = [](const std::function<void()>& write) {
         try {
-            writer.WriteBits(0xCD, 8);
+            write();
             ADD_FAILURE() << "a write over the file size limit did not throw";
         } catch (const IOException& e) {
             const std::string* description = boost::get_error_info<DescriptionInfo>(e);
             ASSERT_NE(description, nullptr);
             EXPECT_EQ(*description, std::strerror(EFBIG));
         }
-        writer.Flush();  // does not retry the completed byte
+    };
+    {
+        ZephTest::FileSizeLimit limit(1);
+        writer.WriteBits(0xA, 4);
+        writer.WriteBits(0xBC, 8);                               // 0xAB goes out, 0xC stays pending
+        expectFileTooLarge([&] { writer.WriteBits(0xDE, 8); });  // 0xCD fails mid-field
+        writer.WriteBits(0xFF, 0);                               // an empty field writes nothing
+        writer.Flush();                                          // does not retry it
     }
-    writer.WriteBits(1, 4);
+    writer.WriteBits(1, 4);  // 0xCD first, then 0001
+    writer.Flush();
+    {
+        ZephTest::FileSizeLimit limit(3);
+        expectFileTooLarge([&] { writer.WriteBits(0xEF, 8); });  // a whole byte on the boundary
+    }
+    writer.WriteBits(2, 4);
     writer.Flush();
     std::ifstream in(path, std::ios::binary);
-    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), (Bytes{0xAB, 0xCD, 0x10}));
+    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
+              (Bytes{0xAB, 0xCD, 0x10, 0xEF, 0x20}));
 }

@@ -1,24 +1,22 @@
 // File input and output streams on real files, FIFOs and devices.
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <future>
 #include <iterator>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "IO/ZephIO.h"
 #include "support/FileSizeLimit.h"
+#include "support/Fifo.h"
 #include "support/TempDir.h"
+#include "support/Timeout.h"
 
 using namespace Korvel;
 using namespace Korvel::Core;
@@ -76,22 +74,6 @@ int OpenDescriptorCount()
         closedir(dir);
     }
     return count;
-}
-
-// Runs `fn` on its own thread and fails the test (ending the process, since a thread stuck
-// in a system call cannot be freed) when it takes longer than `limit`.
-template <class Fn>
-void WithinSeconds(int limit, Fn fn)
-{
-    std::packaged_task<void()> task(std::move(fn));
-    std::future<void> done = task.get_future();
-    std::thread runner(std::move(task));
-    if (done.wait_for(std::chrono::seconds(limit)) != std::future_status::ready) {
-        std::fprintf(stderr, "timed out after %d s\n", limit);
-        std::_Exit(1);
-    }
-    runner.join();
-    done.get();
 }
 
 }  // namespace
@@ -238,16 +220,15 @@ TEST(DataOutputFile, OpenFailuresCarryOnlyTheSystemText)
 
 TEST(DataOutputFile, FifoFailsTheSeekToItsEndAndIsClosedAgain)
 {
-    ZephTest::TempDir dir;
-    const std::string path = dir.File("fifo");
-    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    ZephTest::Fifo fifo;
     // Our own reading end (O_RDWR never waits for a peer), so opening for writing cannot block.
-    const int reader = open(path.c_str(), O_RDWR | O_NONBLOCK);
+    const int reader = open(fifo.path.c_str(), O_RDWR | O_NONBLOCK);
     ASSERT_GE(reader, 0);
     const int descriptors = OpenDescriptorCount();
 
-    IOException e;
-    WithinSeconds(10, [&] { e = CatchIO([&] { DataOutputFile::Create(ioPath(path)); }); });
+    IOException e = ZephTest::FinishesWithin("DataOutputFile::Create on a FIFO", [&] {
+        return CatchIO([&] { DataOutputFile::Create(ioPath(fifo.path)); });
+    });
     EXPECT_EQ(Description(e), std::strerror(ESPIPE));
     EXPECT_EQ(Function(e), "DataOutputFile");
     EXPECT_EQ(OpenDescriptorCount(), descriptors);

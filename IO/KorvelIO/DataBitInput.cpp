@@ -53,6 +53,11 @@ unsigned long long DataBitInput::ReadBitsAcrossBytes(unsigned long long count)
     return Core::ReadBitsAcrossBytes(*m_input, m_currentByte, m_bitsLeft, count);
 }
 
+void DataBitInput::FetchFailed()
+{
+    Core::ReadBitsInt();
+}
+
 unsigned char DataBitInput::ReadBitsInt(unsigned long long count)
 {
     if (count > 8)

@@ -24,11 +24,20 @@ public:
     // bits consumed by that call are lost.
     unsigned long long ReadBits(unsigned long long count)
     {
-        // Inline for the common case, a field inside the buffered byte: bit readers are called
-        // per field, and a call into the library per field would cost more than the work.
+        // Inline for the common cases, a field inside the buffered byte or inside the next
+        // one: bit readers are called per field, and a call into the library per field would
+        // cost more than the work.
         if (count <= m_bitsLeft) {
             m_bitsLeft -= count;
             return (m_currentByte >> m_bitsLeft) & ((1u << count) - 1u);
+        }
+        if (m_bitsLeft == 0 && count <= 8) {
+            unsigned char next = 0;
+            if (m_input->Read(&next, 1) != 1)
+                FetchFailed();
+            m_currentByte = next;
+            m_bitsLeft = 8 - count;
+            return (next >> m_bitsLeft) & ((1u << count) - 1u);
         }
         return ReadBitsAcrossBytes(count);
     }
@@ -43,8 +52,10 @@ public:
     void SkipBitsToNextByte();
 
 private:
-    // ReadBits for a field that needs the next byte(s).
+    // ReadBits for a field that spans bytes.
     unsigned long long ReadBitsAcrossBytes(unsigned long long count);
+    // Throws the IOException of a byte that could not be read.
+    [[noreturn]] static void FetchFailed();
 
     boost::intrusive_ptr<IDataInput> m_input;
     std::uint8_t m_currentByte = 0;

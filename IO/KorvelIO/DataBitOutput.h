@@ -26,12 +26,23 @@ public:
     // completed byte is kept and written again by the next call with a non-zero count.
     void WriteBits(unsigned char value, unsigned long long count)
     {
-        // Inline for the common case, a field that fits without completing the byte: bit
-        // writers are called per field, and a call into the library per field would cost more
-        // than the work.
+        // Inline for the common cases, a field that fits in the current byte or just completes
+        // it: bit writers are called per field, and a call into the library per field would
+        // cost more than the work.
         if (count < m_freeBits) {
             m_currentByte = static_cast<std::uint8_t>((m_currentByte << count) | (value & ((1u << count) - 1u)));
             m_freeBits -= count;
+            return;
+        }
+        if (count == m_freeBits && count != 0) {
+            const unsigned char byte =
+                static_cast<unsigned char>((m_currentByte << count) | (value & ((1u << count) - 1u)));
+            // Should Write throw, the completed byte stays here to be written again.
+            m_currentByte = byte;
+            m_freeBits = 0;
+            m_output->Write(&byte, 1);
+            m_currentByte = 0;
+            m_freeBits = 8;
             return;
         }
         WriteBitsAcrossBytes(value, count);
@@ -42,7 +53,7 @@ public:
     void Flush();
 
 private:
-    // WriteBits for a field that completes the current byte.
+    // WriteBits for a field that runs into the next byte, or after a Write that threw.
     void WriteBitsAcrossBytes(unsigned char value, unsigned long long count);
 
     boost::intrusive_ptr<IDataOutput> m_output;

@@ -1,10 +1,13 @@
 #pragma once
+// Shared by the benchmarks: test bytes, and the same-run comparison.
+//
 // Same-run comparison for Google Benchmark: every iteration runs each contender once, in turn,
 // timed with the thread's CPU clock, and each keeps its best time. Interleaving and best-of-N
 // keep other load on a small shared machine from favouring whichever variant ran in a quiet
 // moment. Report() sets MB/s per contender and each one's ratio to the first (the baseline).
 #include <time.h>
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,6 +15,28 @@
 #include <benchmark/benchmark.h>
 
 namespace ZephBench {
+
+// `size` bytes from a xorshift generator: every bit pattern, no runs a copy could shortcut.
+inline std::vector<unsigned char> RandomBytes(size_t size)
+{
+    std::vector<unsigned char> bytes(size);
+    std::uint32_t x = 2463534242u;
+    for (auto& byte : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        byte = static_cast<unsigned char>(x);
+    }
+    return bytes;
+}
+
+// RandomBytes(Size), made once per process.
+template <size_t Size>
+const std::vector<unsigned char>& SharedRandomBytes()
+{
+    static const std::vector<unsigned char> bytes = RandomBytes(Size);
+    return bytes;
+}
 
 inline double ThreadSeconds()
 {
