@@ -1,11 +1,12 @@
 #pragma once
 // Holds an ILockable's lock for the lifetime of the AutoLock; a null pointer is allowed
 // and does nothing.
+#include "ZephExport/Export.h"
 #include "IO/ILockable.h"
 
 namespace Korvel {
 
-class AutoLock {
+class ZEPH_API AutoLock {
 public:
     explicit AutoLock(ILockable* lockable);
     ~AutoLock();  // noexcept: an Unlock that throws terminates the process

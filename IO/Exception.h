@@ -6,6 +6,7 @@
 //       if (const std::string* d = boost::get_error_info<Korvel::DescriptionInfo>(e)) ...
 //       std::cerr << boost::diagnostic_information(e);
 //   }
+#include "ZephExport/Export.h"
 #include <exception>
 #include <stdexcept>
 #include <string>
@@ -17,7 +18,7 @@
 
 namespace Korvel {
 
-class Exception : public virtual std::exception, public virtual boost::exception {
+class ZEPH_API Exception : public virtual std::exception, public virtual boost::exception {
 public:
     virtual ~Exception() {}
 };
@@ -42,12 +43,12 @@ typedef boost::error_info<TagSystemErrorCode, int> SystemErrorCodeInfo;
 
 namespace Core {
 
-class CoreException : public virtual Korvel::Exception {
+class ZEPH_API CoreException : public virtual Korvel::Exception {
 public:
     virtual ~CoreException() {}
 };
 
-class IOException : public virtual CoreException {
+class ZEPH_API IOException : public virtual CoreException {
 public:
     virtual ~IOException() {}
     struct TagSeek;

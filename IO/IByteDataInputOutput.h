@@ -1,4 +1,5 @@
 #pragma once
+#include "ZephExport/Export.h"
 #include "IO/IByteDataInput.h"
 #include "IO/IByteDataOutput.h"
 
@@ -6,7 +7,7 @@ namespace Korvel {
 namespace Core {
 
 // A duplex byte stream. Implementations override both Cancels with one function.
-class IByteDataInputOutput : public virtual IRefCountable, public virtual IByteDataInput, public virtual IByteDataOutput {
+class ZEPH_API IByteDataInputOutput : public virtual IRefCountable, public virtual IByteDataInput, public virtual IByteDataOutput {
 };
 
 }  // namespace Core

@@ -1,4 +1,5 @@
 #pragma once
+#include "ZephExport/Export.h"
 #include "IO/IByteDataInputEx.h"
 
 namespace Korvel {
@@ -6,7 +7,7 @@ namespace Core {
 
 // How a pipe input turns a caller's Read into raw reads. Owned by exactly one pipe
 // (std::unique_ptr); keeps a plain back pointer to that pipe's raw side.
-class IByteDataInputProtocol {
+class ZEPH_API IByteDataInputProtocol {
 public:
     virtual ~IByteDataInputProtocol() {}
     virtual unsigned long long Read(unsigned char* buffer, unsigned long long size) = 0;

@@ -1,11 +1,12 @@
 #pragma once
+#include "ZephExport/Export.h"
 #include "IO/IRefCountable.h"
 
 namespace Korvel {
 namespace Core {
 
 // A sink of bytes.
-class IByteDataOutput : public virtual IRefCountable {
+class ZEPH_API IByteDataOutput : public virtual IRefCountable {
 public:
     // Bytes taken from `data`.
     virtual unsigned long long Write(const unsigned char* data, unsigned long long size) = 0;

@@ -1,11 +1,12 @@
 #pragma once
+#include "ZephExport/Export.h"
 #include "IO/IByteDataOutput.h"
 
 namespace Korvel {
 namespace Core {
 
 // The raw side of an output that a write protocol drives.
-class IByteDataOutputEx : public virtual IByteDataOutput {
+class ZEPH_API IByteDataOutputEx : public virtual IByteDataOutput {
 public:
     // True only when all `size` bytes were written; `writtenCount` (may be null) receives the
     // bytes taken either way. A short success must still have moved a byte.

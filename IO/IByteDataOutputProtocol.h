@@ -1,4 +1,5 @@
 #pragma once
+#include "ZephExport/Export.h"
 #include "IO/IByteDataOutputEx.h"
 
 namespace Korvel {
@@ -6,7 +7,7 @@ namespace Core {
 
 // How a pipe output turns a caller's Write into raw writes. Owned by exactly one pipe
 // (std::unique_ptr); keeps a plain back pointer to that pipe's raw side.
-class IByteDataOutputProtocol {
+class ZEPH_API IByteDataOutputProtocol {
 public:
     virtual ~IByteDataOutputProtocol() {}
     virtual unsigned long long Write(const unsigned char* data, unsigned long long size) = 0;

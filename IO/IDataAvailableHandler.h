@@ -1,11 +1,12 @@
 #pragma once
+#include "ZephExport/Export.h"
 
 namespace Korvel {
 namespace Core {
 
 // Implemented by callers: told, on a channel's worker thread, that a message of `size`
 // bytes has arrived. Not reference counted; the channel keeps a plain pointer.
-class IDataAvailableHandler {
+class ZEPH_API IDataAvailableHandler {
 public:
     virtual void OnDataAvailable(unsigned long long size) = 0;
 

@@ -1,4 +1,5 @@
 #pragma once
+#include "ZephExport/Export.h"
 #include "IO/IByteDataOutput.h"
 #include "IO/INotifyingByteDataInput.h"
 
@@ -6,7 +7,7 @@ namespace Korvel {
 namespace Core {
 
 // A framed duplex channel.
-class IDataChannel : public virtual INotifyingByteDataInput, public virtual IByteDataOutput, public virtual IRefCountable {
+class ZEPH_API IDataChannel : public virtual INotifyingByteDataInput, public virtual IByteDataOutput, public virtual IRefCountable {
 };
 
 }  // namespace Core

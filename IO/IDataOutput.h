@@ -1,4 +1,5 @@
 #pragma once
+#include "ZephExport/Export.h"
 #include "IO/IByteDataOutput.h"
 #include "IO/ILockable.h"
 #include "ZephFilesystem/ioPath.h"
@@ -7,7 +8,7 @@ namespace Korvel {
 namespace Core {
 
 // A named, sized, positionable sink. Its lock is advisory (see ILockable).
-class IDataOutput : public virtual IByteDataOutput, public virtual IRefCountable, public virtual ILockable {
+class ZEPH_API IDataOutput : public virtual IByteDataOutput, public virtual IRefCountable, public virtual ILockable {
 public:
     virtual const Korvel::ioPath& GetFilename() const = 0;
     virtual unsigned long long GetSize() const = 0;

@@ -2,10 +2,11 @@
 // The advisory lock of a seekable stream. No library operation takes it: callers that
 // share a stream between threads bracket multi-step sequences with it (see AutoLock).
 // It is not recursive.
+#include "ZephExport/Export.h"
 
 namespace Korvel {
 
-class ILockable {
+class ZEPH_API ILockable {
 public:
     virtual ~ILockable() {}
     virtual void Lock() = 0;

@@ -1,4 +1,5 @@
 #pragma once
+#include "ZephExport/Export.h"
 #include "IO/IByteDataInput.h"
 #include "IO/IDataAvailableHandler.h"
 
@@ -6,7 +7,7 @@ namespace Korvel {
 namespace Core {
 
 // A byte source that tells a handler when data has arrived.
-class INotifyingByteDataInput : public virtual IByteDataInput, public virtual IRefCountable {
+class ZEPH_API INotifyingByteDataInput : public virtual IByteDataInput, public virtual IRefCountable {
 public:
     // Not owned; null removes the handler.
     virtual void SetDataAvailableHandler(IDataAvailableHandler* handler) = 0;

@@ -1,10 +1,11 @@
 #pragma once
 // The non-recursive mutex behind a seekable stream's ILockable operations.
+#include "ZephExport/Export.h"
 #include <mutex>
 
 namespace Korvel {
 
-class LockImpl {
+class ZEPH_API LockImpl {
 public:
     LockImpl() = default;
     ~LockImpl() = default;

@@ -2,7 +2,7 @@ include(CMakePackageConfigHelpers)
 
 set(ZEPHIO_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/ZephIO")
 
-install(TARGETS ZephIO ZephPointer ZephException ZephFilesystem ZephHash
+install(TARGETS ZephIO ZephExport ZephPointer ZephException ZephFilesystem ZephHash
   EXPORT ZephIOTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}

@@ -3,6 +3,7 @@
 // ask of the system: the volume at an index (name, locality, backing device), a device found
 // by kernel name, its DVD media, its kernel name. The real layer reads /proc/self/mountinfo
 // and asks libudev; tests install a layer of their own through SetDeviceLayerForTesting.
+#include "ZephExport/Export.h"
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,13 +17,13 @@ namespace Platform {
 constexpr int kNoErr = 0;
 constexpr int kNoSuchVolume = -35;
 
-struct VolumeParms
+struct ZEPH_API VolumeParms
 {
     bool serverVolume = false;            // a network volume
     std::optional<std::string> deviceId;  // none when no block device backs it
 };
 
-class IDeviceLayer
+class ZEPH_API IDeviceLayer
 {
 public:
     virtual ~IDeviceLayer() = default;
@@ -42,14 +43,14 @@ public:
 };
 
 // The layer the queries use now.
-IDeviceLayer& CurrentDeviceLayer();
+ZEPH_API IDeviceLayer& CurrentDeviceLayer();
 
 // Test seam: the queries use `layer` (still owned by the caller) until it is called again;
 // nullptr brings back the real layer.
-void SetDeviceLayerForTesting(IDeviceLayer* layer);
+ZEPH_API void SetDeviceLayerForTesting(IDeviceLayer* layer);
 
 // A real layer; `mountInfoPath` lets tests point it at a fixture mount table.
-std::unique_ptr<IDeviceLayer> CreateLinuxDeviceLayer(const std::string& mountInfoPath = "/proc/self/mountinfo");
+ZEPH_API std::unique_ptr<IDeviceLayer> CreateLinuxDeviceLayer(const std::string& mountInfoPath = "/proc/self/mountinfo");
 
 }  // namespace Platform
 }  // namespace Korvel

@@ -2,6 +2,7 @@
 // Internal: reads the kernel's mount table (/proc/<pid>/mountinfo) and picks out the volumes,
 // the mounts that sit directly under "/Volumes". Kept apart from the device layer so that the
 // parsing can be checked on fixture text.
+#include "ZephExport/Export.h"
 #include <istream>
 #include <optional>
 #include <string>
@@ -12,7 +13,7 @@ namespace Korvel {
 namespace Platform {
 
 // One line of mountinfo; text fields have their octal escapes (\040 and the like) decoded.
-struct MountEntry
+struct ZEPH_API MountEntry
 {
     int mountId = 0;
     int parentId = 0;
@@ -23,7 +24,7 @@ struct MountEntry
 };
 
 // A mount directly under "/Volumes", seen the way the volume queries want it.
-struct MountedVolume
+struct ZEPH_API MountedVolume
 {
     int volumeRef = 0;                    // the mount ID: stable while the mount exists
     std::string name;                     // last component of the mount point
@@ -32,26 +33,26 @@ struct MountedVolume
 };
 
 // Turns "\ooo" octal escapes back into their bytes; anything else is kept as it is.
-std::string DecodeMountInfoEscapes(std::string_view text);
+ZEPH_API std::string DecodeMountInfoEscapes(std::string_view text);
 
 // None for a line that does not have the mountinfo shape.
-std::optional<MountEntry> ParseMountInfoLine(std::string_view line);
+ZEPH_API std::optional<MountEntry> ParseMountInfoLine(std::string_view line);
 
 // Every well-formed line in order; broken lines are skipped.
-std::vector<MountEntry> ParseMountInfo(std::istream& input);
+ZEPH_API std::vector<MountEntry> ParseMountInfo(std::istream& input);
 
-bool IsNetworkFileSystem(std::string_view fsType);
+ZEPH_API bool IsNetworkFileSystem(std::string_view fsType);
 
 // Kernel name of the block device a mount source names ("/dev/sda1" -> "sda1", symlinks such
 // as /dev/disk/by-label/X resolved); none for sources outside /dev.
-std::optional<std::string> DeviceIdForMountSource(const std::string& source);
+ZEPH_API std::optional<std::string> DeviceIdForMountSource(const std::string& source);
 
 // The volumes among `mounts`, in mount table order. A mount hidden by a later one on the same
 // point or above it is left out: its files are not reachable through "/Volumes/NAME".
-std::vector<MountedVolume> VolumesFromMounts(const std::vector<MountEntry>& mounts);
+ZEPH_API std::vector<MountedVolume> VolumesFromMounts(const std::vector<MountEntry>& mounts);
 
 // Reads and parses a mountinfo file; empty when it can't be read.
-std::vector<MountedVolume> ReadVolumes(const std::string& mountInfoPath);
+ZEPH_API std::vector<MountedVolume> ReadVolumes(const std::string& mountInfoPath);
 
 }  // namespace Platform
 }  // namespace Korvel

@@ -29,6 +29,7 @@
 //
 // The handler must not call Read, IsDataAvaliable or SetDataAvailableHandler of the same
 // channel, nor drop its last reference: it hands the frame over to another thread.
+#include "ZephExport/Export.h"
 #include <memory>
 #include <vector>
 
@@ -43,7 +44,7 @@
 namespace Korvel {
 namespace Core {
 
-class CommunicationChannel : public virtual IDataChannel {
+class ZEPH_API CommunicationChannel : public virtual IDataChannel {
 public:
     // `input` and `output` must not be null. With `withWorker` the worker is already running
     // when Create returns. Thread creation errors (boost::thread_resource_error) pass out.

@@ -2,13 +2,14 @@
 // DataInputMemory: an IDataInput over a block of memory the caller owns. The bytes are
 // borrowed, not copied: keep the block alive and unchanged while the stream lives.
 // Created by Create (count 1), destroyed by its last Release; its lock is advisory.
+#include "ZephExport/Export.h"
 #include "IO/IDataInput.h"
 #include "IO/LockImpl.h"
 
 namespace Korvel {
 namespace Core {
 
-class DataInputMemory : public IDataInput {
+class ZEPH_API DataInputMemory : public IDataInput {
 public:
     // A null `data` with `size` 0 is a valid empty stream.
     static boost::intrusive_ptr<IDataInput> Create(const unsigned char* data, unsigned long long size);

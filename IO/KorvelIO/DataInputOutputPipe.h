@@ -10,6 +10,7 @@
 // sides Create builds (handle-based DataInputPipe and DataOutputPipe) have no descriptor,
 // never touch one that belongs to someone else, and fail every transfer (logged, 0 bytes).
 // Install working sides with SetInputPipe and SetOutputPipe.
+#include "ZephExport/Export.h"
 #include <memory>
 #include <string>
 
@@ -23,7 +24,7 @@
 namespace Korvel {
 namespace Core {
 
-class DataInputOutputPipe : public virtual IByteDataInputOutput {
+class ZEPH_API DataInputOutputPipe : public virtual IByteDataInputOutput {
 public:
     // Builds both sides over the pipe handle with the given protocols (neither may be empty)
     // and writes the bytes one transfer should carry (1024) to `transferSize`; on a throw

@@ -15,6 +15,7 @@
 // encoding of PipeHandle.h, and the pipe owns it from the call on (closing it on
 // destruction, or at once when the Create fails). A null handle gives a pipe with no
 // descriptor: every raw read fails and nothing is closed.
+#include "ZephExport/Export.h"
 #include <memory>
 #include <string>
 
@@ -27,7 +28,7 @@
 namespace Korvel {
 namespace Core {
 
-class DataInputPipe : public virtual IByteDataInputEx {
+class ZEPH_API DataInputPipe : public virtual IByteDataInputEx {
 public:
     // Opens `name` with the Default protocol. `flag` has no effect.
     static boost::intrusive_ptr<IByteDataInputEx> Create(const std::string& name, bool flag);

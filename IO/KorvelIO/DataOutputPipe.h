@@ -17,6 +17,7 @@
 // encoding of PipeHandle.h, and the pipe owns it from the call on (closing it on
 // destruction, or at once when the Create fails). A null handle gives a pipe with no
 // descriptor: every raw write fails and nothing is closed.
+#include "ZephExport/Export.h"
 #include <memory>
 #include <string>
 
@@ -29,7 +30,7 @@
 namespace Korvel {
 namespace Core {
 
-class DataOutputPipe : public virtual IByteDataOutputEx {
+class ZEPH_API DataOutputPipe : public virtual IByteDataOutputEx {
 public:
     // Opens `name` with the Default protocol. `flag` has no effect.
     static boost::intrusive_ptr<IByteDataOutputEx> Create(const std::string& name, bool flag);

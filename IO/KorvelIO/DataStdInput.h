@@ -9,6 +9,7 @@
 // in the encoding of PipeHandle.h, the input pipe owns and closes it, and destroying the
 // adapter never closes the process's descriptor 0. Create returns null when descriptor 0
 // cannot be duplicated (standard input closed).
+#include "ZephExport/Export.h"
 #include <boost/intrusive_ptr.hpp>
 
 #include "IO/IByteDataInput.h"
@@ -17,7 +18,7 @@
 namespace Korvel {
 namespace Core {
 
-class DataStdInput : public virtual IByteDataInput {
+class ZEPH_API DataStdInput : public virtual IByteDataInput {
 public:
     // Writes the bytes one transfer should carry (1024) to `transferSize`, or leaves it
     // untouched when returning null or throwing.

@@ -9,6 +9,7 @@
 // in the encoding of PipeHandle.h, the output pipe owns and closes it, and destroying the
 // adapter never closes the process's descriptor 1. Create returns null when descriptor 1
 // cannot be duplicated (standard output closed).
+#include "ZephExport/Export.h"
 #include <boost/intrusive_ptr.hpp>
 
 #include "IO/IByteDataOutput.h"
@@ -17,7 +18,7 @@
 namespace Korvel {
 namespace Core {
 
-class DataStdOutput : public virtual IByteDataOutput {
+class ZEPH_API DataStdOutput : public virtual IByteDataOutput {
 public:
     // Writes the bytes one transfer should carry (1024) to `transferSize`, or leaves it
     // untouched when returning null or throwing.

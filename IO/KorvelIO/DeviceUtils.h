@@ -7,6 +7,7 @@
 // A device entry is a handle: obtained from ObtainDeviceEntryForDeviceId, released by its
 // owner with IOObjectRelease. Empty arguments throw std::invalid_argument (message, a line
 // feed, the call stack); every other failure gives false or an empty result.
+#include "ZephExport/Export.h"
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,28 +20,28 @@ constexpr io_service_t IO_OBJECT_NULL = 0;
 
 // Releases an entry from ObtainDeviceEntryForDeviceId: 0 on success, non-zero for a handle
 // that is not (or no longer) valid.
-int IOObjectRelease(io_service_t entry);
+ZEPH_API int IOObjectRelease(io_service_t entry);
 
 // Device ID of the first local volume whose "/Volumes/NAME" begins `volumePath`, or "".
-std::string DetermineDeviceIdForVolume(const std::string& volumePath);
+ZEPH_API std::string DetermineDeviceIdForVolume(const std::string& volumePath);
 
 // "/dev/NAME", or "/dev/rNAME" when `raw`; empty when the entry has no kernel name.
 // Throws for IO_OBJECT_NULL.
-std::optional<std::string> ObtainFullBSDDevicePathForDevice(io_service_t deviceEntry, bool raw);
+ZEPH_API std::optional<std::string> ObtainFullBSDDevicePathForDevice(io_service_t deviceEntry, bool raw);
 
 // Entry for a block device ID, or IO_OBJECT_NULL when there is none.
-io_service_t ObtainDeviceEntryForDeviceId(const std::string& deviceId);
+ZEPH_API io_service_t ObtainDeviceEntryForDeviceId(const std::string& deviceId);
 
-bool IsDeviceDVDWithDeviceId(const std::string& deviceId);
+ZEPH_API bool IsDeviceDVDWithDeviceId(const std::string& deviceId);
 
 // False when the path does not exist or is not at least "/Volumes/NAME".
-bool IsVolumeDVD(const std::string& volumePath);
+ZEPH_API bool IsVolumeDVD(const std::string& volumePath);
 
 // True when a file with the extension "ifo" (any case) lies somewhere in the folder tree.
-bool IsDVDFromFolder(const std::string& folderPath);
+ZEPH_API bool IsDVDFromFolder(const std::string& folderPath);
 
 // Device path of the volume holding `volumePath`, or "".
-std::string ObtainFullBSDDevicePathForVolumePath(const std::string& volumePath, bool raw);
+ZEPH_API std::string ObtainFullBSDDevicePathForVolumePath(const std::string& volumePath, bool raw);
 
 }  // namespace Core
 }  // namespace Korvel

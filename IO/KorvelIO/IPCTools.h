@@ -7,6 +7,7 @@
 //
 //   std::string name = Korvel::Core::GeneratePipeName();
 //   mkfifo(name.c_str(), 0600);
+#include "ZephExport/Export.h"
 #include <string>
 
 namespace Korvel {
@@ -14,10 +15,10 @@ namespace Core {
 
 // Throws CoreException (DescriptionInfo "Failed to generate temp name", CallStackInfo) when
 // no name can be formed; boost::uuids::entropy_error when the random device fails.
-std::string GenerateTempFileName();
+ZEPH_API std::string GenerateTempFileName();
 
 // The same as GenerateTempFileName.
-std::string GeneratePipeName();
+ZEPH_API std::string GeneratePipeName();
 
 }  // namespace Core
 }  // namespace Korvel

@@ -4,12 +4,13 @@
 // pipe input (whose raw read succeeds only with the whole request) a Read returns either
 // the size asked for or 0. Constructed directly and owned by one pipe through a
 // std::unique_ptr; the pipe binds it with SetByteDataInput.
+#include "ZephExport/Export.h"
 #include "IO/IByteDataInputProtocol.h"
 
 namespace Korvel {
 namespace Core {
 
-class ByteDataInputDefaultProtocol : public virtual IByteDataInputProtocol {
+class ZEPH_API ByteDataInputDefaultProtocol : public virtual IByteDataInputProtocol {
 public:
     ByteDataInputDefaultProtocol() = default;
 

@@ -3,12 +3,13 @@
 // reports the bytes it really placed in the buffer, also when it stopped early at end of
 // file or at an error. Constructed directly and owned by one pipe through a
 // std::unique_ptr; the pipe binds it with SetByteDataInput.
+#include "ZephExport/Export.h"
 #include "IO/IByteDataInputProtocol.h"
 
 namespace Korvel {
 namespace Core {
 
-class ByteDataInputRawProtocol : public virtual IByteDataInputProtocol {
+class ZEPH_API ByteDataInputRawProtocol : public virtual IByteDataInputProtocol {
 public:
     ByteDataInputRawProtocol() = default;
 

@@ -4,12 +4,13 @@
 // Over a pipe output (whose raw write succeeds only with the whole request) a Write returns
 // either the size given or 0. Constructed directly and owned by one pipe through a
 // std::unique_ptr; the pipe binds it with SetByteDataOutput.
+#include "ZephExport/Export.h"
 #include "IO/IByteDataOutputProtocol.h"
 
 namespace Korvel {
 namespace Core {
 
-class ByteDataOutputDefaultProtocol : public virtual IByteDataOutputProtocol {
+class ZEPH_API ByteDataOutputDefaultProtocol : public virtual IByteDataOutputProtocol {
 public:
     ByteDataOutputDefaultProtocol() = default;
 

@@ -3,12 +3,13 @@
 // and reports the bytes the raw write really took, also when it stopped early at an error.
 // Constructed directly and owned by one pipe through a std::unique_ptr; the pipe binds it
 // with SetByteDataOutput.
+#include "ZephExport/Export.h"
 #include "IO/IByteDataOutputProtocol.h"
 
 namespace Korvel {
 namespace Core {
 
-class ByteDataOutputRawProtocol : public virtual IByteDataOutputProtocol {
+class ZEPH_API ByteDataOutputRawProtocol : public virtual IByteDataOutputProtocol {
 public:
     ByteDataOutputRawProtocol() = default;
 

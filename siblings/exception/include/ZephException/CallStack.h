@@ -1,5 +1,6 @@
 #pragma once
 // Call-stack text for exception details, plus named scopes that the text reports.
+#include "ZephExport/Export.h"
 #include <string>
 
 namespace Korvel {
@@ -7,14 +8,14 @@ namespace Korvel {
 // The calling thread's stack as readable text: one frame per line, with symbol names and,
 // where debug information allows, source file and line; then the open StackDebugInfo
 // scopes of this thread, innermost first.
-std::string GetCallStack();
+ZEPH_API std::string GetCallStack();
 
 namespace Core {
 namespace StackDebugInfo {
 
 // Marks a scope (file, function) of the current thread for GetCallStack; both strings must
 // outlive the object (string literals in practice).
-class Descr {
+class ZEPH_API Descr {
 public:
     Descr(const char* file, const char* function);
     ~Descr();

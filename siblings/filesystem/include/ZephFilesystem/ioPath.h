@@ -1,11 +1,12 @@
 #pragma once
 // The path type streams are named with: a thin value wrapper over std::filesystem::path.
+#include "ZephExport/Export.h"
 #include <filesystem>
 #include <string>
 
 namespace Korvel {
 
-class ioPath {
+class ZEPH_API ioPath {
 public:
     ioPath() = default;
     ioPath(const std::string& path) : m_path(path) {}

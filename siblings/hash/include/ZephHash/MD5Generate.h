@@ -1,4 +1,5 @@
 #pragma once
+#include "ZephExport/Export.h"
 #include <string>
 #include <vector>
 
@@ -6,7 +7,7 @@ namespace Korvel {
 namespace Core {
 
 // Lowercase hexadecimal MD5 (32 characters) of `bytes` followed by the bytes of `text`.
-std::string MD5Generate(const std::vector<unsigned char>& bytes, const std::string& text);
+ZEPH_API std::string MD5Generate(const std::vector<unsigned char>& bytes, const std::string& text);
 
 }  // namespace Core
 }  // namespace Korvel

@@ -1,10 +1,11 @@
 #pragma once
 // The root of every reference-counted object: the count lives in the object and
 // boost::intrusive_ptr drives it through the two hooks below.
+#include "ZephExport/Export.h"
 
 namespace Korvel {
 
-class IRefCountable {
+class ZEPH_API IRefCountable {
 public:
     virtual ~IRefCountable() {}
     // Each returns the count after the operation; a Release that returns 0 has
@@ -15,7 +16,7 @@ public:
 };
 
 // Found by boost::intrusive_ptr through argument-dependent lookup.
-void intrusive_ptr_add_ref(const IRefCountable* object);
-void intrusive_ptr_release(const IRefCountable* object);
+ZEPH_API void intrusive_ptr_add_ref(const IRefCountable* object);
+ZEPH_API void intrusive_ptr_release(const IRefCountable* object);
 
 }  // namespace Korvel

@@ -1,12 +1,13 @@
 #pragma once
 // The counter a counted class holds as a field and forwards AddRef/GetRefCount/Release to.
+#include "ZephExport/Export.h"
 #include <atomic>
 
 #include "ZephPointer/IRefCountable.h"
 
 namespace Korvel {
 
-class RefCountImpl {
+class ZEPH_API RefCountImpl {
 public:
     RefCountImpl() = default;
     ~RefCountImpl() = default;
