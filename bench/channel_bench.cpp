@@ -27,6 +27,7 @@
 
 #include <glog/logging.h>
 
+#include "BenchRow.h"
 #include "FrameQueue.h"
 #include "IO/ZephIO.h"
 
@@ -316,5 +317,15 @@ int main(int argc, char** argv)
     std::printf("  plain FIFO, 1024-byte calls %8.1f MB/s\n", plainMBs);
     std::printf("  channel, B with worker      %8.1f MB/s   %.0f%% of plain (target >= 80%%)\n", channelMBs,
                 100 * channelMBs / plainMBs);
+    char ratio[32];
+    std::snprintf(ratio, sizeof ratio, "%.2fx", channelUs / plainUs);
+    ZephBench::PrintRow("channel round trip, 64-byte frames, worker", ZephBench::Figure(channelUs, "us"),
+                        "plain FIFO ping-pong " + ZephBench::Figure(plainUs, "us"), ratio, "<= 1.5x");
+    std::snprintf(ratio, sizeof ratio, "%.2fx", threadUs / plainUs);
+    ZephBench::PrintRow("plain ping-pong with a reader thread in B", ZephBench::Figure(threadUs, "us"),
+                        "plain FIFO ping-pong " + ZephBench::Figure(plainUs, "us"), ratio, "(reference)");
+    std::snprintf(ratio, sizeof ratio, "%.0f %%", 100 * channelMBs / plainMBs);
+    ZephBench::PrintRow("channel one way, 1 MiB frames, worker", ZephBench::Figure(channelMBs, "MB/s"),
+                        "plain FIFO, 1024-byte calls " + ZephBench::Figure(plainMBs, "MB/s"), ratio, ">= 80 %");
     return 0;
 }
