@@ -3,6 +3,7 @@
 // current position (as StreamToBuffer does, unread bytes left zero) and returns what the
 // hash library's MD5Generate(bytes, text) returns for them and `text`. Takes no reference
 // and no lock.
+#include "ZephExport/Export.h"
 #include <string>
 
 #include "IO/IDataInput.h"
@@ -10,7 +11,7 @@
 namespace Korvel {
 namespace Core {
 
-std::string MD5Generate(const boost::intrusive_ptr<IDataInput>& input, const std::string& text);
+ZEPH_API std::string MD5Generate(const boost::intrusive_ptr<IDataInput>& input, const std::string& text);
 
 }  // namespace Core
 }  // namespace Korvel

@@ -4,6 +4,7 @@
 // reference nor the stream's lock: hold the lock around the call when the stream is shared.
 //
 //   std::vector<unsigned char> bytes = Korvel::Core::StreamToBuffer(input.get(), false);
+#include "ZephExport/Export.h"
 #include <string>
 #include <vector>
 
@@ -16,15 +17,15 @@ namespace Core {
 // GetSize() bytes, followed by one zero byte when `terminate` is true. The one Read starts
 // at the current position: whatever it does not fill (a stream positioned mid-way, or a
 // short read) stays zero.
-std::vector<unsigned char> StreamToBuffer(IDataInput* input, bool terminate);
+ZEPH_API std::vector<unsigned char> StreamToBuffer(IDataInput* input, bool terminate);
 
 // GetSize() bytes as a string; the same one-Read rule as StreamToBuffer.
-std::string StreamToBufferString(IDataInput* input);
+ZEPH_API std::string StreamToBufferString(IDataInput* input);
 
 // One Write of the whole buffer at the output's current position (also for an empty
 // buffer); returns what that Write returned.
-unsigned long long BufferToStream(const std::vector<unsigned char>& buffer, IDataOutput* output);
-unsigned long long BufferToStream(const std::string& text, IDataOutput* output);
+ZEPH_API unsigned long long BufferToStream(const std::vector<unsigned char>& buffer, IDataOutput* output);
+ZEPH_API unsigned long long BufferToStream(const std::string& text, IDataOutput* output);
 
 }  // namespace Core
 }  // namespace Korvel

@@ -14,6 +14,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "BenchRow.h"
+
 namespace ZephBench {
 
 // `size` bytes from a xorshift generator: every bit pattern, no runs a copy could shortcut.
@@ -47,8 +49,13 @@ inline double ThreadSeconds()
 
 class Contest {
 public:
-    // `baseline` first; the others are compared with it.
-    explicit Contest(std::vector<std::string> names) : m_names(std::move(names)), m_best(m_names.size(), 1e300) {}
+    // `baseline` first; the others are compared with it. `targets`, when given, holds the goal
+    // for each contender's ratio (same order as `names`; the baseline's entry is unused).
+    explicit Contest(std::vector<std::string> names, std::vector<std::string> targets = {})
+        : m_names(std::move(names)), m_targets(std::move(targets)), m_best(m_names.size(), 1e300)
+    {
+        m_targets.resize(m_names.size());
+    }
 
     // Runs contender `index` once and records its time.
     template <class Fn>
@@ -63,17 +70,26 @@ public:
 
     // Counters: "<name> MB/s" for each contender and "<name>/<baseline>" (baseline time over
     // contender time: 1.00 is as fast as the baseline, 0.50 takes twice as long).
-    void Report(benchmark::State& state, double bytes) const
+    void Report(benchmark::State& state, double bytes, const std::string& what) const
     {
         for (size_t i = 0; i < m_names.size(); ++i) {
             state.counters[m_names[i] + " MB/s"] = bytes / m_best[i] / 1e6;
             if (i != 0)
                 state.counters[m_names[i] + "/" + m_names[0]] = m_best[0] / m_best[i];
         }
+        // Headline rows for scripts/bench.sh (the benchmarks run a fixed number of iterations,
+        // so this runs once per benchmark).
+        for (size_t i = 1; i < m_names.size(); ++i) {
+            char ratio[32];
+            std::snprintf(ratio, sizeof ratio, "%.2f", m_best[0] / m_best[i]);
+            PrintRow(what + ": " + m_names[i], Figure(bytes / m_best[i] / 1e6, "MB/s"),
+                     m_names[0] + " " + Figure(bytes / m_best[0] / 1e6, "MB/s"), ratio, m_targets[i]);
+        }
     }
 
 private:
     std::vector<std::string> m_names;
+    std::vector<std::string> m_targets;
     std::vector<double> m_best;
 };
 

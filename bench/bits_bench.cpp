@@ -135,7 +135,7 @@ void BitReader(benchmark::State& state)
 {
     const unsigned bits = static_cast<unsigned>(state.range(0));
     auto input = DataInputMemory::Create(Source().data(), kSize);
-    ZephBench::Contest contest({"reference", "library", "plain"});
+    ZephBench::Contest contest({"reference", "library", "plain"}, {"", ">= 0.67 (1.5x)", "(what the one-byte calls cost)"});
     for (auto _ : state) {
         contest.Run(0, [&] {
             input->SetPosition(0);
@@ -154,18 +154,18 @@ void BitReader(benchmark::State& state)
             benchmark::DoNotOptimize(ReadAll(reader, bits));
         });
     }
-    contest.Report(state, kSize);
+    contest.Report(state, kSize, "bit reader, " + std::to_string(bits) + "-bit fields");
 }
 
 // Reference and library writer in turn into the same string output; `fill` writes the
 // fields through either.
 template <class Fill>
-void WriterContest(benchmark::State& state, Fill fill)
+void WriterContest(benchmark::State& state, const std::string& what, Fill fill)
 {
     std::string text;
     text.reserve(kSize + 1);
     auto output = DataOutputString::Create(&text);
-    ZephBench::Contest contest({"reference", "library"});
+    ZephBench::Contest contest({"reference", "library"}, {"", ">= 0.67 (1.5x)"});
     for (auto _ : state) {
         contest.Run(0, [&] {
             output->SetSize(0);
@@ -182,13 +182,13 @@ void WriterContest(benchmark::State& state, Fill fill)
         });
         state.SetIterationTime(ZephBench::ThreadSeconds() - libraryStart);
     }
-    contest.Report(state, kSize);
+    contest.Report(state, kSize, what);
 }
 
 void BitWriter(benchmark::State& state)
 {
     const unsigned bits = static_cast<unsigned>(state.range(0));
-    WriterContest(state, [bits](auto& writer) {
+    WriterContest(state, "bit writer, " + std::to_string(bits) + "-bit fields", [bits](auto& writer) {
         WriteAll(writer, bits);
         writer.Flush();
     });
@@ -197,7 +197,7 @@ void BitWriter(benchmark::State& state)
 // WriteData off the byte boundary; the reference writes the same bytes as 8-bit fields.
 void BitWriterData(benchmark::State& state)
 {
-    WriterContest(state, [](auto& writer) {
+    WriterContest(state, "bit writer, WriteData off the byte boundary", [](auto& writer) {
         writer.WriteBits(1, 3);
         if constexpr (std::is_same_v<std::decay_t<decltype(writer)>, DataBitOutput>) {
             writer.WriteData(Source().data(), kSize);

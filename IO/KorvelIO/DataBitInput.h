@@ -7,6 +7,7 @@
 //
 //   Korvel::Core::DataBitInput bits(input);
 //   unsigned long long version = bits.ReadBits(3);
+#include "ZephExport/Export.h"
 #include <cstdint>
 
 #include "IO/IDataInput.h"
@@ -14,7 +15,7 @@
 namespace Korvel {
 namespace Core {
 
-class DataBitInput {
+class ZEPH_API DataBitInput {
 public:
     // A null input is accepted and held as nothing; the reading operations then may not be used.
     explicit DataBitInput(const boost::intrusive_ptr<IDataInput>& input);

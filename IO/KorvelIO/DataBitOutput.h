@@ -9,6 +9,7 @@
 //   Korvel::Core::DataBitOutput bits(output);
 //   bits.WriteBits(5, 3);
 //   bits.Flush();
+#include "ZephExport/Export.h"
 #include <cstdint>
 
 #include "IO/IDataOutput.h"
@@ -16,7 +17,7 @@
 namespace Korvel {
 namespace Core {
 
-class DataBitOutput {
+class ZEPH_API DataBitOutput {
 public:
     // A null output is accepted and held as nothing; completing a byte then may not happen.
     explicit DataBitOutput(const boost::intrusive_ptr<IDataOutput>& output);

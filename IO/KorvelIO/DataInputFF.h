@@ -3,13 +3,14 @@
 // opens or looks at the file: Read returns 0, size and position are always 0. Created by
 // Create (count 1, never fails but for memory), destroyed by its last Release; its lock is
 // advisory.
+#include "ZephExport/Export.h"
 #include "IO/IDataInput.h"
 #include "IO/LockImpl.h"
 
 namespace Korvel {
 namespace Core {
 
-class DataInputFF : public virtual IDataInput {
+class ZEPH_API DataInputFF : public virtual IDataInput {
 public:
     // The path need not exist; it is only stored.
     static boost::intrusive_ptr<IDataInput> Create(const Korvel::ioPath& path);

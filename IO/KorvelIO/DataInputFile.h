@@ -4,6 +4,7 @@
 // which throws IOException (file name, description, system error text, call stack) when the
 // file cannot be opened; destroyed, closing the file, by its last Release. Its lock is
 // advisory: hold it around SetPosition + Read when the stream is shared between threads.
+#include "ZephExport/Export.h"
 #include <cstdio>
 
 #include "IO/IDataInput.h"
@@ -12,7 +13,7 @@
 namespace Korvel {
 namespace Core {
 
-class DataInputFile : public virtual IDataInput {
+class ZEPH_API DataInputFile : public virtual IDataInput {
 public:
     static boost::intrusive_ptr<IDataInput> Create(const Korvel::ioPath& path);
 

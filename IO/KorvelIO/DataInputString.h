@@ -3,6 +3,7 @@
 // not copied: each call sees its current contents and length, so keep it alive while the
 // stream lives. Created by Create (count 1), destroyed by its last Release; its lock is
 // advisory and no operation takes it.
+#include "ZephExport/Export.h"
 #include <string>
 
 #include "IO/IDataInput.h"
@@ -11,7 +12,7 @@
 namespace Korvel {
 namespace Core {
 
-class DataInputString : public virtual IDataInput {
+class ZEPH_API DataInputString : public virtual IDataInput {
 public:
     // `text` must not be null.
     static boost::intrusive_ptr<IDataInput> Create(const std::string* text);

@@ -3,13 +3,14 @@
 // creates or touches the file: Write returns 0 without reading the data, size and position
 // are always 0. Created by Create (count 1, never fails but for memory), destroyed by its
 // last Release; its lock is advisory.
+#include "ZephExport/Export.h"
 #include "IO/IDataOutput.h"
 #include "IO/LockImpl.h"
 
 namespace Korvel {
 namespace Core {
 
-class DataOutputFF : public virtual IDataOutput {
+class ZEPH_API DataOutputFF : public virtual IDataOutput {
 public:
     // The path need not exist; it is only stored.
     static boost::intrusive_ptr<IDataOutput> Create(const Korvel::ioPath& path);

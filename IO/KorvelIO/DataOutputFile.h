@@ -5,6 +5,7 @@
 // file cannot be opened or measured. Every Write is flushed to the system before it returns.
 // Destroyed, closing the file, by its last Release. Its lock is advisory: hold it around
 // SetPosition + Write when the stream is shared between threads.
+#include "ZephExport/Export.h"
 #include <cstdio>
 #include <memory>
 
@@ -14,7 +15,7 @@
 namespace Korvel {
 namespace Core {
 
-class DataOutputFile : public virtual IDataOutput {
+class ZEPH_API DataOutputFile : public virtual IDataOutput {
 public:
     static boost::intrusive_ptr<IDataOutput> Create(const Korvel::ioPath& path);
 

@@ -4,6 +4,7 @@
 // keeps its content at creation (writing starts by overwriting its first bytes) and the
 // caller sees written bytes at once. Created by Create (count 1), destroyed by its last
 // Release; its lock is advisory and no operation takes it.
+#include "ZephExport/Export.h"
 #include <string>
 
 #include "IO/IDataOutput.h"
@@ -12,7 +13,7 @@
 namespace Korvel {
 namespace Core {
 
-class DataOutputString : public virtual IDataOutput {
+class ZEPH_API DataOutputString : public virtual IDataOutput {
 public:
     // `text` must not be null; only the stream modifies it while the stream is in use.
     static boost::intrusive_ptr<IDataOutput> Create(std::string* text);
