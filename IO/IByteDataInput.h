@@ -1,4 +1,7 @@
 #pragma once
+// IByteDataInput: the read side every byte source offers (Read, Cancel).
+// Objects come from a class's static Create as a boost::intrusive_ptr (count 1) and are destroyed by
+// their last Release; never delete one.
 #include "ZephExport/Export.h"
 #include "IO/IRefCountable.h"
 

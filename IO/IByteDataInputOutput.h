@@ -1,4 +1,7 @@
 #pragma once
+// IByteDataInputOutput: a duplex byte stream (the duplex pipe).
+// Objects come from a class's static Create as a boost::intrusive_ptr (count 1) and are destroyed by
+// their last Release; never delete one. No lock.
 #include "ZephExport/Export.h"
 #include "IO/IByteDataInput.h"
 #include "IO/IByteDataOutput.h"

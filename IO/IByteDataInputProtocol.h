@@ -1,4 +1,6 @@
 #pragma once
+// IByteDataInputProtocol: the strategy that turns a pipe input's Read into raw reads.
+// Not reference counted: a pipe owns its protocol through std::unique_ptr.
 #include "ZephExport/Export.h"
 #include "IO/IByteDataInputEx.h"
 

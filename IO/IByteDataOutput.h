@@ -1,4 +1,7 @@
 #pragma once
+// IByteDataOutput: the write side every byte sink offers (Write, Cancel).
+// Objects come from a class's static Create as a boost::intrusive_ptr (count 1) and are destroyed by
+// their last Release; never delete one.
 #include "ZephExport/Export.h"
 #include "IO/IRefCountable.h"
 

@@ -1,4 +1,7 @@
 #pragma once
+// IByteDataOutputEx: the raw, per-system-call side of a pipe output that a write protocol drives.
+// Objects come from a class's static Create as a boost::intrusive_ptr (count 1) and are destroyed by
+// their last Release; never delete one. No lock.
 #include "ZephExport/Export.h"
 #include "IO/IByteDataOutput.h"
 

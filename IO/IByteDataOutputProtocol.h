@@ -1,4 +1,6 @@
 #pragma once
+// IByteDataOutputProtocol: the strategy that turns a pipe output's Write into raw writes.
+// Not reference counted: a pipe owns its protocol through std::unique_ptr.
 #include "ZephExport/Export.h"
 #include "IO/IByteDataOutputEx.h"
 

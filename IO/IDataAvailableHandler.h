@@ -1,4 +1,6 @@
 #pragma once
+// IDataAvailableHandler: implemented by callers to hear, on a channel's worker thread, that a frame has arrived.
+// Not reference counted: it belongs to the caller, who keeps it alive while a channel uses it.
 #include "ZephExport/Export.h"
 
 namespace Korvel {

@@ -1,4 +1,8 @@
 #pragma once
+// IDataOutput: a named, sized, seekable byte sink (string and file streams).
+// Objects come from a class's static Create as a boost::intrusive_ptr (count 1) and are destroyed by
+// their last Release; never delete one.
+// Their lock (ILockable) is advisory: no operation takes it; see AutoLock.
 #include "ZephExport/Export.h"
 #include "IO/IByteDataOutput.h"
 #include "IO/ILockable.h"

@@ -1,4 +1,7 @@
 #pragma once
+// INotifyingByteDataInput: a byte source that tells a handler when data has arrived.
+// Objects come from a class's static Create as a boost::intrusive_ptr (count 1) and are destroyed by
+// their last Release; never delete one.
 #include "ZephExport/Export.h"
 #include "IO/IByteDataInput.h"
 #include "IO/IDataAvailableHandler.h"
