@@ -1,0 +1,13 @@
+#pragma once
+// Property checks for the fuzz targets: a broken property aborts, which libFuzzer reports as
+// a crash and saves the input that caused it.
+#include <cstdio>
+#include <cstdlib>
+
+#define FUZZ_CHECK(condition)                                                                     \
+    do {                                                                                          \
+        if (!(condition)) {                                                                       \
+            std::fprintf(stderr, "%s:%d: property broken: %s\n", __FILE__, __LINE__, #condition); \
+            std::abort();                                                                         \
+        }                                                                                         \
+    } while (false)
