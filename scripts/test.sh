@@ -1,15 +1,58 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds everything and runs every test.
-# Usage: scripts/test.sh [preset ...]   (default: "default")
+# Installs the dependencies, builds everything and runs every check: the test suite in the
+# normal build, under AddressSanitizer with UndefinedBehaviorSanitizer and under
+# ThreadSanitizer, each fuzz target for a bounded time, and a brief soak run of the channel
+# between two processes. Any failing test, sanitizer report, fuzzer crash or soak check fails.
+#
+# Usage: scripts/test.sh [step ...]
+#   steps: default debug asan-ubsan tsan (test suites, by CMake preset), fuzz, soak
+#   no step given: default asan-ubsan tsan fuzz soak
+# Environment: FUZZ_SECONDS (per fuzz target, default 60), SOAK_FRAMES (default 3000).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-deps.sh
 
-presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(default)
-for preset in "${presets[@]}"; do
-  echo "== preset: $preset"
-  cmake --preset "$preset"
-  cmake --build --preset "$preset"
-  ctest --preset "$preset"
+# Runs the test suite of one preset. Under the sanitizer presets (see CMakePresets.json) every
+# report ends the process that makes it with a failure status; ASan, LSan and TSan also write
+# their reports to build/<preset>/sanitizer-reports, and UBSan's (which GCC's combined runtime
+# prints to stderr only) land in the test log. Either fails the step even when the process
+# that made the report (a peer a test started) was not watched for its exit status.
+suite() {
+    local preset=$1 reports="build/$1/sanitizer-reports" status=0
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+    rm -rf "$reports"
+    mkdir -p "$reports"
+    ctest --preset "$preset" || status=$?
+    if compgen -G "$reports/*" >/dev/null; then
+        echo "== sanitizer reports ($preset):"
+        cat "$reports"/*
+        status=1
+    fi
+    if grep -n -A20 ': runtime error: ' "build/$preset/Testing/Temporary/LastTest.log"; then
+        echo "== UBSan reports ($preset) above"
+        status=1
+    fi
+    return $status
+}
+
+soak() {
+    cmake --preset default >/dev/null
+    cmake --build --preset default --target channel_soak_bench
+    build/default/bench/channel_soak_bench --frames "${SOAK_FRAMES:-3000}"
+}
+
+steps=("$@")
+[ ${#steps[@]} -gt 0 ] || steps=(default asan-ubsan tsan fuzz soak)
+started=$SECONDS
+for step in "${steps[@]}"; do
+    echo "== $step"
+    began=$SECONDS
+    case $step in
+        fuzz) scripts/fuzz.sh "${FUZZ_SECONDS:-60}" ;;
+        soak) soak ;;
+        *) suite "$step" ;;
+    esac
+    echo "== $step passed in $((SECONDS - began)) s"
 done
+echo "== all passed (${steps[*]}) in $((SECONDS - started)) s"
