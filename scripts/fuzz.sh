@@ -10,6 +10,7 @@ cmake --build --preset fuzz
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
+summary=()
 for fuzzer in build/fuzz/fuzz/*_fuzz; do
   [ -x "$fuzzer" ] || continue
   name=$(basename "$fuzzer")
@@ -24,5 +25,9 @@ for fuzzer in build/fuzz/fuzz/*_fuzz; do
     for a in "$work/$name-"*; do [ -e "$a" ] && echo "crash input: $(od -An -tx1 "$a" | head -c 400)"; done
   fi
   grep -E '^(Done|stat::number_of_executed_units|stat::average_exec_per_sec)' "$work/$name.log" || true
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$name.log")
+  summary+=("$name: ${runs:-?} executions in ${seconds} s, corpus $(find "$work/$name" -type f | wc -l) inputs")
 done
+echo "== fuzzing summary"
+printf '%s\n' "${summary[@]}"
 exit $status

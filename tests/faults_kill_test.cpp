@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <future>
 #include <iostream>
 #include <random>
 #include <sstream>
@@ -35,17 +36,11 @@ namespace {
 constexpr uint64_t kMaxFrame = 64 * 1024;  // beyond the OS pipe buffer: writers block mid-frame
 const std::chrono::seconds kBound(10);
 
-// Every process is several times slower under the sanitizers; fewer runs keep CI's time in
-// bounds there. ZEPHTEST_KILL_RUNS sets the number for a longer run by hand.
+// ZEPHTEST_KILL_RUNS sets the number of runs for a longer session by hand.
 int KillRuns()
 {
-    if (const char* runs = std::getenv("ZEPHTEST_KILL_RUNS"))
-        return std::atoi(runs);
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    return 30;
-#else
-    return 100;
-#endif
+    const char* runs = std::getenv("ZEPHTEST_KILL_RUNS");
+    return runs ? std::atoi(runs) : 100;
 }
 
 struct Outcome {
@@ -56,14 +51,20 @@ struct Outcome {
     uint64_t sentToPeer = 0;  // our frames whose Write succeeded
 };
 
-std::vector<std::vector<unsigned char>> ReadUntilEnd(IDataChannel& channel, ZephExamples::FrameQueue& frames)
+// Reads frames until end of stream; `firstFrame` is set once the first one (or the end) came.
+std::vector<std::vector<unsigned char>> ReadUntilEnd(IDataChannel& channel, ZephExamples::FrameQueue& frames,
+                                                     std::promise<void>& firstFrame)
 {
     std::vector<std::vector<unsigned char>> received;
     while (const unsigned long long size = frames.Next(channel)) {
         std::vector<unsigned char> frame(size);
         EXPECT_EQ(channel.Read(frame.data(), size), size);
         received.push_back(std::move(frame));
+        if (received.size() == 1)
+            firstFrame.set_value();
     }
+    if (received.empty())
+        firstFrame.set_value();
     return received;
 }
 
@@ -77,7 +78,9 @@ uint64_t LastReport(const std::string& report)
     return last;
 }
 
-Outcome RunOnce(uint64_t seed, std::chrono::microseconds killAfter)
+// The kill lands `killAfter` after both FIFOs are open or, with `afterReady`, after the peer's
+// "ready" has arrived (so that frames flow however slowly the peer starts).
+Outcome RunOnce(uint64_t seed, std::chrono::microseconds killAfter, bool afterReady)
 {
     Outcome outcome;
     ZephTest::LogCapture log(google::GLOG_WARNING);
@@ -101,7 +104,10 @@ Outcome RunOnce(uint64_t seed, std::chrono::microseconds killAfter)
     channel->SetDataAvailableHandler(&frames);
 
     // Both ends are open now, so the kill can land anywhere without leaving us blocked in open.
-    std::thread killer([&] {
+    std::promise<void> firstFrame;
+    std::thread killer([&, ready = firstFrame.get_future()] {
+        if (afterReady)
+            ready.wait_for(kBound);
         std::this_thread::sleep_for(killAfter);
         kill(peer.Pid(), SIGKILL);
     });
@@ -116,7 +122,7 @@ Outcome RunOnce(uint64_t seed, std::chrono::microseconds killAfter)
         }
     });
     auto received = FinishesWithin(
-        "reading until end of stream", [&] { return ReadUntilEnd(*channel, frames); }, kBound);
+        "reading until end of stream", [&] { return ReadUntilEnd(*channel, frames, firstFrame); }, kBound);
     FinishesWithin(
         "the writer meeting the dead peer", [&] { writer.join(); }, kBound);
     killer.join();
@@ -132,28 +138,28 @@ Outcome RunOnce(uint64_t seed, std::chrono::microseconds killAfter)
     EXPECT_TRUE(log.Contains("The read syscall returned EOF. The other process probably has crashed."));
     channel.reset();
 
-    if (received.empty()) {
-        EXPECT_EQ(outcome.reported, 0u);
-        return outcome;
-    }
-    EXPECT_EQ(std::string(received[0].begin(), received[0].end()), "ready");
-    outcome.handshake = true;
-    received.erase(received.begin());
-    outcome.received = received.size();
-    // Whole frames first; past the last reported one, at most one more whole frame (sent,
-    // not yet reported) and the one in flight.
-    EXPECT_GE(received.size(), outcome.reported);
-    EXPECT_LE(received.size(), outcome.reported + 2);
+    // The peer sent "ready", then its frames 0, 1, ... Whole frames come first; past the last
+    // one it reported (and "ready" once it reported one), at most one more whole frame (sent,
+    // not yet reported) and the one in flight, which keeps its announced length. "ready"
+    // itself can be the frame in flight.
+    const std::string ready = "ready";
+    auto expected = [&](size_t i) {
+        return i == 0 ? std::vector<unsigned char>(ready.begin(), ready.end())
+                      : ZephTest::FaultFrame(seed, i - 1, kMaxFrame);
+    };
+    const uint64_t whole = outcome.reported == 0 ? 0 : outcome.reported + 1;
+    EXPECT_GE(received.size(), whole);
+    EXPECT_LE(received.size(), whole + 2);
     for (size_t i = 0; i < received.size(); ++i) {
-        const auto expected = ZephTest::FaultFrame(seed, i, kMaxFrame);
-        const bool last = i + 1 == received.size();
-        if (!last || i < outcome.reported) {
-            EXPECT_EQ(received[i], expected) << "frame " << i << " of " << received.size();
+        if (i + 1 < received.size() || i < whole) {
+            EXPECT_EQ(received[i], expected(i)) << "frame " << i << " of " << received.size() << " (0 is ready)";
         } else {
-            EXPECT_EQ(received[i].size(), expected.size()) << "the frame in flight keeps its announced length";
-            outcome.lastCut = received[i] != expected;
+            EXPECT_EQ(received[i].size(), expected(i).size()) << "the frame in flight keeps its announced length";
+            outcome.lastCut = received[i] != expected(i);
         }
     }
+    outcome.handshake = !received.empty() && received[0] == expected(0);
+    outcome.received = received.empty() ? 0 : received.size() - 1;
     return outcome;
 }
 
@@ -165,8 +171,8 @@ TEST(PeerKilled, EveryWholeFrameArrivesAndTheSurvivorSeesEndOfStream)
     std::random_device device;
     const uint64_t baseSeed = (uint64_t(device()) << 32) | device();
     std::mt19937_64 random(baseSeed);
-    // A quarter of the kills land in the first 2 ms (around the handshake), the rest spread
-    // over the exchange.
+    // A quarter of the kills land in the first 2 ms after the FIFOs are open (around the
+    // handshake), the rest within 40 ms of the handshake, while frames flow both ways.
     std::uniform_int_distribution<int> early(0, 2000);
     std::uniform_int_distribution<int> later(0, 40000);
 
@@ -179,10 +185,11 @@ TEST(PeerKilled, EveryWholeFrameArrivesAndTheSurvivorSeesEndOfStream)
     uint64_t reportedMax = 0;
     for (int run = 0; run < runs; ++run) {
         const uint64_t seed = random();
-        const std::chrono::microseconds killAfter(run % 4 == 0 ? early(random) : later(random));
-        SCOPED_TRACE("run " + std::to_string(run) + ", seed " + std::to_string(seed) + ", kill after " +
-                     std::to_string(killAfter.count()) + " us");
-        const Outcome outcome = RunOnce(seed, killAfter);
+        const bool afterReady = run % 4 != 0;
+        const std::chrono::microseconds killAfter(afterReady ? later(random) : early(random));
+        SCOPED_TRACE("run " + std::to_string(run) + ", seed " + std::to_string(seed) + ", kill " +
+                     std::to_string(killAfter.count()) + " us after " + (afterReady ? "ready" : "opening"));
+        const Outcome outcome = RunOnce(seed, killAfter, afterReady);
         if (::testing::Test::HasFailure())
             break;
         beforeHandshake += !outcome.handshake;
@@ -193,8 +200,8 @@ TEST(PeerKilled, EveryWholeFrameArrivesAndTheSurvivorSeesEndOfStream)
         reportedMax = std::max(reportedMax, outcome.reported);
         ASSERT_EQ(ZephTest::OpenDescriptors(), descriptors) << "descriptors leaked";
     }
-    std::cout << runs << " kills (base seed " << baseSeed << "): " << beforeHandshake << " before the handshake, "
-              << cut << " with the last frame cut, " << whole << " with every frame whole; " << framesIn
-              << " frames received, " << framesOut << " sent to the peer, at most " << reportedMax
-              << " reported sent in one run\n";
+    std::cout << runs << " kills (base seed " << baseSeed << "): " << beforeHandshake
+              << " before the handshake was through, " << cut << " with the last frame cut, " << whole
+              << " with every frame whole; " << framesIn << " frames received, " << framesOut
+              << " sent to the peer, at most " << reportedMax << " reported sent in one run\n";
 }

@@ -73,7 +73,7 @@ private:
     pthread_t m_target;
     struct sigaction m_saved;
     std::atomic<bool> m_stop{false};
-    unsigned long m_sent = 0;
+    std::atomic<unsigned long> m_sent{0};
     std::thread m_thread;
 };
 
