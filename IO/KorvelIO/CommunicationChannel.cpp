@@ -1,5 +1,6 @@
 #include "IO/KorvelIO/CommunicationChannel.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <boost/bind/bind.hpp>
@@ -11,6 +12,19 @@
 
 namespace Korvel {
 namespace Core {
+
+namespace {
+
+// Makes room for `size` bytes, at least doubling the capacity when it has to grow. Growing to
+// each new largest frame exactly would free, each time, a block just too small for the next
+// one: over a long run of random frame sizes those blocks pile up in the process's memory.
+void MakeRoom(std::vector<unsigned char>& buffer, unsigned long long size)
+{
+    if (size > buffer.capacity())
+        buffer.reserve(std::max<unsigned long long>(size, std::min(2 * buffer.capacity(), buffer.max_size())));
+}
+
+}  // namespace
 
 boost::intrusive_ptr<IDataChannel> CommunicationChannel::Create(boost::intrusive_ptr<IByteDataInput> input,
                                                                 boost::intrusive_ptr<IByteDataOutput> output,
@@ -150,11 +164,13 @@ void CommunicationChannel::Thread()
             if (length == 0)
                 break;
             // Throws for a length no buffer can hold; caught below like any other failure.
+            MakeRoom(payload, length);
             payload.resize(length);
             m_input->Read(payload.data(), length);
             boost::this_thread::interruption_point();
             {
                 boost::lock_guard<boost::mutex> lock(m_mutex);
+                MakeRoom(m_frame, length);
                 m_frame.assign(payload.begin(), payload.end());
                 m_dataAvailable = true;
                 if (m_handler)
