@@ -7,7 +7,7 @@
 # Usage: scripts/test.sh [step ...]
 #   steps: default debug asan-ubsan tsan (test suites, by CMake preset), fuzz, soak
 #   no step given: default asan-ubsan tsan fuzz soak
-# Environment: FUZZ_SECONDS (per fuzz target, default 60), SOAK_FRAMES (default 3000).
+# Environment: FUZZ_SECONDS (per fuzz target, default 60), SOAK_FRAMES (default 10000).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-deps.sh
@@ -39,7 +39,7 @@ suite() {
 soak() {
     cmake --preset default >/dev/null
     cmake --build --preset default --target channel_soak_bench
-    build/default/bench/channel_soak_bench --frames "${SOAK_FRAMES:-3000}"
+    build/default/bench/channel_soak_bench --frames "${SOAK_FRAMES:-10000}"
 }
 
 steps=("$@")
