@@ -37,6 +37,17 @@ public:
         return size;
     }
 
+    // Reads a first frame of a known `size` that the peer may have sent before this handler
+    // was set: held but never announced, or announced and queued. False when no such frame
+    // came (the worker ended, or the frame has another size).
+    bool ReadFirst(Korvel::Core::IDataChannel& channel, unsigned char* buffer, unsigned long long size)
+    {
+        const unsigned long long announced = Next(channel);
+        if (announced != size && !(announced == 0 && channel.IsDataAvaliable()))
+            return false;
+        return channel.Read(buffer, size) == size;
+    }
+
 private:
     std::mutex m_mutex;
     std::deque<unsigned long long> m_sizes;
