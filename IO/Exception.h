@@ -60,8 +60,7 @@ public:
 
 // Library exceptions: attaches the current call stack as CallStackInfo and returns `e`.
 template <class E>
-typename std::enable_if<std::is_base_of<Korvel::Exception, E>::value, const E&>::type
-AddStack(const E& e)
+typename std::enable_if<std::is_base_of<Korvel::Exception, E>::value, const E&>::type AddStack(const E& e)
 {
     e << CallStackInfo(GetCallStack());
     return e;
@@ -69,8 +68,7 @@ AddStack(const E& e)
 
 // Standard exceptions: a new one whose message is the old one, a line feed, the call stack.
 template <class E>
-typename std::enable_if<std::is_base_of<std::logic_error, E>::value ||
-                            std::is_base_of<std::runtime_error, E>::value,
+typename std::enable_if<std::is_base_of<std::logic_error, E>::value || std::is_base_of<std::runtime_error, E>::value,
                         E>::type
 AddStack(const E& e)
 {

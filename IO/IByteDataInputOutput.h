@@ -10,8 +10,9 @@ namespace Korvel {
 namespace Core {
 
 // A duplex byte stream. Implementations override both Cancels with one function.
-class ZEPH_API IByteDataInputOutput : public virtual IRefCountable, public virtual IByteDataInput, public virtual IByteDataOutput {
-};
+class ZEPH_API IByteDataInputOutput : public virtual IRefCountable,
+                                      public virtual IByteDataInput,
+                                      public virtual IByteDataOutput {};
 
 }  // namespace Core
 }  // namespace Korvel

@@ -10,8 +10,9 @@ namespace Korvel {
 namespace Core {
 
 // A framed duplex channel.
-class ZEPH_API IDataChannel : public virtual INotifyingByteDataInput, public virtual IByteDataOutput, public virtual IRefCountable {
-};
+class ZEPH_API IDataChannel : public virtual INotifyingByteDataInput,
+                              public virtual IByteDataOutput,
+                              public virtual IRefCountable {};
 
 }  // namespace Core
 }  // namespace Korvel

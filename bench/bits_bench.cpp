@@ -135,7 +135,8 @@ void BitReader(benchmark::State& state)
 {
     const unsigned bits = static_cast<unsigned>(state.range(0));
     auto input = DataInputMemory::Create(Source().data(), kSize);
-    ZephBench::Contest contest({"reference", "library", "plain"}, {"", ">= 0.67 (1.5x)", "(what the one-byte calls cost)"});
+    ZephBench::Contest contest({"reference", "library", "plain"},
+                               {"", ">= 0.67 (1.5x)", "(what the one-byte calls cost)"});
     for (auto _ : state) {
         contest.Run(0, [&] {
             input->SetPosition(0);

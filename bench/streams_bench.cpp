@@ -63,7 +63,8 @@ void Contenders(benchmark::State& state, bool freshBaseline)
             benchmark::ClobberMemory();
         });
     }
-    contest.Report(state, kSize, freshBaseline ? "StreamToBuffer 64 MiB, fresh destination" : "StreamToBuffer 64 MiB, warm heap");
+    contest.Report(state, kSize,
+                   freshBaseline ? "StreamToBuffer 64 MiB, fresh destination" : "StreamToBuffer 64 MiB, warm heap");
 }
 
 void Fresh(benchmark::State& state)

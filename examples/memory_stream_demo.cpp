@@ -7,7 +7,8 @@
 int main()
 {
     const std::string text = "Hello from a memory stream";
-    auto input = Korvel::Core::DataInputMemory::Create(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    auto input =
+        Korvel::Core::DataInputMemory::Create(reinterpret_cast<const unsigned char*>(text.data()), text.size());
 
     std::string read(text.size(), '\0');
     unsigned long long n = input->Read(reinterpret_cast<unsigned char*>(&read[0]), read.size());

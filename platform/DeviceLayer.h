@@ -17,14 +17,12 @@ namespace Platform {
 constexpr int kNoErr = 0;
 constexpr int kNoSuchVolume = -35;
 
-struct ZEPH_API VolumeParms
-{
+struct ZEPH_API VolumeParms {
     bool serverVolume = false;            // a network volume
     std::optional<std::string> deviceId;  // none when no block device backs it
 };
 
-class ZEPH_API IDeviceLayer
-{
+class ZEPH_API IDeviceLayer {
 public:
     virtual ~IDeviceLayer() = default;
 
@@ -50,7 +48,8 @@ ZEPH_API IDeviceLayer& CurrentDeviceLayer();
 ZEPH_API void SetDeviceLayerForTesting(IDeviceLayer* layer);
 
 // A real layer; `mountInfoPath` lets tests point it at a fixture mount table.
-ZEPH_API std::unique_ptr<IDeviceLayer> CreateLinuxDeviceLayer(const std::string& mountInfoPath = "/proc/self/mountinfo");
+ZEPH_API std::unique_ptr<IDeviceLayer> CreateLinuxDeviceLayer(
+    const std::string& mountInfoPath = "/proc/self/mountinfo");
 
 }  // namespace Platform
 }  // namespace Korvel

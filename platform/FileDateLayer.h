@@ -21,8 +21,7 @@ ZEPH_API std::optional<DateValue> CreationDateOfItem(const std::string& path);
 ZEPH_API int StatBirthTime(const std::string& path, std::optional<long long>& seconds);
 
 // Formats and parses with one Unicode date pattern. Not for sharing between threads.
-class ZEPH_API DateTextFormatter
-{
+class ZEPH_API DateTextFormatter {
 public:
     explicit DateTextFormatter(const std::string& pattern);
     ~DateTextFormatter();

@@ -13,19 +13,17 @@ namespace Korvel {
 namespace Platform {
 
 // One line of mountinfo; text fields have their octal escapes (\040 and the like) decoded.
-struct ZEPH_API MountEntry
-{
+struct ZEPH_API MountEntry {
     int mountId = 0;
     int parentId = 0;
-    std::string root;        // the part of the source file system that is mounted (bind mounts)
+    std::string root;  // the part of the source file system that is mounted (bind mounts)
     std::string mountPoint;
     std::string fsType;
     std::string source;
 };
 
 // A mount directly under "/Volumes", seen the way the volume queries want it.
-struct ZEPH_API MountedVolume
-{
+struct ZEPH_API MountedVolume {
     int volumeRef = 0;                    // the mount ID: stable while the mount exists
     std::string name;                     // last component of the mount point
     bool local = true;                    // false for network file systems

@@ -125,12 +125,13 @@ TEST(AutoLock, HoldsForItsScopeAndReleasesWhenLeftByAnException)
 {
     boost::intrusive_ptr<IDataInput> input = DataInputMemory::Create(kBytes, sizeof kBytes);
     auto tryFromOtherThread = [&] {
-        return std::async(std::launch::async, [&] {
-                   bool taken = input->TryLock();
-                   if (taken)
-                       input->Unlock();
-                   return taken;
-               })
+        return std::async(std::launch::async,
+                          [&] {
+                              bool taken = input->TryLock();
+                              if (taken)
+                                  input->Unlock();
+                              return taken;
+                          })
             .get();
     };
     try {

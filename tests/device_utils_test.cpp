@@ -22,8 +22,7 @@ namespace {
 
 constexpr int kIoErr = -36;
 
-struct FakeVolume
-{
+struct FakeVolume {
     std::string name;
     bool server;
     std::optional<std::string> deviceId;
@@ -31,15 +30,13 @@ struct FakeVolume
     int parmsResult = Korvel::Platform::kNoErr;
 };
 
-struct FakeDevice
-{
+struct FakeDevice {
     std::optional<std::string> bsdName;
     bool dvd;
 };
 
 // Answers from tables, counts volume queries, tracks its entries; installed while it lives.
-class FakeLayer : public IDeviceLayer
-{
+class FakeLayer : public IDeviceLayer {
 public:
     FakeLayer(std::vector<FakeVolume> volumes, std::map<std::string, FakeDevice> devices)
         : m_volumes(std::move(volumes)), m_devices(std::move(devices))
@@ -119,8 +116,8 @@ TEST(DeviceUtils, EmptyArgumentsThrowWithTheirOwnFunctionName)
     ExpectArgumentError([] { IsVolumeDVD(""); }, "volumePath is empty", "IsVolumeDVD");
     ExpectArgumentError([] { ObtainDeviceEntryForDeviceId(""); }, "deviceId is empty", "ObtainDeviceEntryForDeviceId");
     ExpectArgumentError([] { IsDeviceDVDWithDeviceId(""); }, "deviceId is empty", "IsDeviceDVDWithDeviceId");
-    ExpectArgumentError([] { ObtainFullBSDDevicePathForDevice(IO_OBJECT_NULL, true); },
-                        "deviceEntry is IO_OBJECT_NULL", "ObtainFullBSDDevicePathForDevice");
+    ExpectArgumentError([] { ObtainFullBSDDevicePathForDevice(IO_OBJECT_NULL, true); }, "deviceEntry is IO_OBJECT_NULL",
+                        "ObtainFullBSDDevicePathForDevice");
     ExpectArgumentError([] { ObtainFullBSDDevicePathForVolumePath("", false); }, "volumePath is empty",
                         "DetermineDeviceIdForVolume");
     EXPECT_FALSE(IsDVDFromFolder(""));
@@ -129,11 +126,14 @@ TEST(DeviceUtils, EmptyArgumentsThrowWithTheirOwnFunctionName)
 
 TEST(DeviceUtils, FirstLocalVolumeWhoseFolderBeginsThePathWins)
 {
-    FakeLayer layer({{"Disc", true, "srv0"}, {"Disc", false, "disk3"}, {"Disc2", false, "disk4"},
-                     {"Cafe\xCC\x81", false, "disk5"}, {"Bare", false, std::nullopt}},
+    FakeLayer layer({{"Disc", true, "srv0"},
+                     {"Disc", false, "disk3"},
+                     {"Disc2", false, "disk4"},
+                     {"Cafe\xCC\x81", false, "disk5"},
+                     {"Bare", false, std::nullopt}},
                     {});
-    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Disc/a/file"), "disk3");  // server volume skipped
-    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Disc2/file"), "disk3");   // a prefix on text
+    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Disc/a/file"), "disk3");    // server volume skipped
+    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Disc2/file"), "disk3");     // a prefix on text
     EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Caf\xC3\xA9/x"), "disk5");  // composed vs decomposed
     EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Bare"), "");
     EXPECT_EQ(DetermineDeviceIdForVolume("/home/Volumes/Disc"), "");
@@ -209,9 +209,9 @@ TEST(DeviceUtilsReal, MountTableFixtureGivesVolumesInOrder)
     std::vector<std::string> volumes;
     for (const auto& v : Korvel::Platform::ReadVolumes(table))
         volumes.push_back(v.name + (v.local ? " local " : " server ") + v.deviceId.value_or("-"));
-    EXPECT_EQ(volumes, (std::vector<std::string>{"My Disc local sdz1", "Share server -", "Photos local sdz1",
-                                                 "Film local sdz2", "Box server -", "Ram local -",
-                                                 "Tab\t\\ local sdz4"}));
+    EXPECT_EQ(volumes,
+              (std::vector<std::string>{"My Disc local sdz1", "Share server -", "Photos local sdz1", "Film local sdz2",
+                                        "Box server -", "Ram local -", "Tab\t\\ local sdz4"}));
     EXPECT_TRUE(Korvel::Platform::ReadVolumes(dir.File("missing")).empty());
 
     std::unique_ptr<IDeviceLayer> real = Korvel::Platform::CreateLinuxDeviceLayer(table);

@@ -23,8 +23,7 @@ namespace {
 const char kPattern[] = "YYYY-MM-dd kk:mm:ss";
 
 // Sets ICU's default locale (and zone, when given) and puts the old ones back afterwards.
-class IcuDefaults
-{
+class IcuDefaults {
 public:
     IcuDefaults(const char* locale, const char* zone)
         : m_locale(icu::Locale::getDefault()), m_zone(icu::TimeZone::createDefault())
@@ -59,8 +58,8 @@ std::string LocalText(time_t seconds)
     localtime_r(&seconds, &local);
     char text[64];
     size_t length = strftime(text, sizeof text, "%G-%m-%d ", &local);
-    snprintf(text + length, sizeof text - length, "%02d:%02d:%02d", local.tm_hour ? local.tm_hour : 24,
-             local.tm_min, local.tm_sec);
+    snprintf(text + length, sizeof text - length, "%02d:%02d:%02d", local.tm_hour ? local.tm_hour : 24, local.tm_min,
+             local.tm_sec);
     return text;
 }
 

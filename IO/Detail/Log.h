@@ -16,8 +16,8 @@ inline bool LogEnabled(google::LogSeverity severity)
 }  // namespace Detail
 }  // namespace Korvel
 
-#define KORVEL_LOG(severity)                                                   \
-    if (!::Korvel::Detail::LogEnabled(::google::GLOG_##severity))              \
-        ;                                                                      \
-    else                                                                       \
+#define KORVEL_LOG(severity)                                      \
+    if (!::Korvel::Detail::LogEnabled(::google::GLOG_##severity)) \
+        ;                                                         \
+    else                                                          \
         ::google::LogMessage(__FILE__, __LINE__, ::google::GLOG_##severity).stream()

@@ -64,8 +64,7 @@ bool HasIfoExtension(const std::filesystem::path& entry)
 }
 
 // Releases an entry on every way out of a scope.
-class EntryGuard
-{
+class EntryGuard {
 public:
     explicit EntryGuard(io_service_t entry) : m_entry(entry) {}
     ~EntryGuard() { IOObjectRelease(m_entry); }

@@ -11,8 +11,7 @@ namespace {
 
 // The failures this function answers with an empty string itself. Kept private so that no
 // other exception (an allocation failure, say) is swallowed by mistake.
-struct DateRaise
-{
+struct DateRaise {
     const char* name;
     const char* reason;
 };

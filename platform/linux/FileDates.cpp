@@ -40,8 +40,7 @@ int StatBirthTime(const std::string& path, std::optional<long long>& seconds)
     return 0;
 }
 
-struct DateTextFormatter::Impl
-{
+struct DateTextFormatter::Impl {
     std::unique_ptr<icu::SimpleDateFormat> format;
 };
 

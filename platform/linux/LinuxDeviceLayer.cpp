@@ -17,8 +17,7 @@ namespace {
 // KERN_INVALID_ARGUMENT: the answer for a handle that is not (or no longer) ours.
 constexpr int kBadHandle = 4;
 
-class LinuxDeviceLayer : public IDeviceLayer
-{
+class LinuxDeviceLayer : public IDeviceLayer {
 public:
     explicit LinuxDeviceLayer(std::string mountInfoPath) : m_mountInfoPath(std::move(mountInfoPath)) {}
 

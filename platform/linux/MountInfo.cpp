@@ -107,10 +107,27 @@ std::vector<MountEntry> ParseMountInfo(std::istream& input)
 
 bool IsNetworkFileSystem(std::string_view fsType)
 {
-    static const std::string_view kNetworkTypes[] = {
-        "nfs", "nfs4", "cifs", "smb3", "smbfs", "ncpfs", "afs", "9p", "ceph", "glusterfs", "coda",
-        "lustre", "davfs", "fuse.sshfs", "fuse.glusterfs", "fuse.ceph", "fuse.davfs2", "fuse.s3fs",
-        "fuse.rclone", "fuse.smbnetfs", "fuse.gvfsd-fuse"};
+    static const std::string_view kNetworkTypes[] = {"nfs",
+                                                     "nfs4",
+                                                     "cifs",
+                                                     "smb3",
+                                                     "smbfs",
+                                                     "ncpfs",
+                                                     "afs",
+                                                     "9p",
+                                                     "ceph",
+                                                     "glusterfs",
+                                                     "coda",
+                                                     "lustre",
+                                                     "davfs",
+                                                     "fuse.sshfs",
+                                                     "fuse.glusterfs",
+                                                     "fuse.ceph",
+                                                     "fuse.davfs2",
+                                                     "fuse.s3fs",
+                                                     "fuse.rclone",
+                                                     "fuse.smbnetfs",
+                                                     "fuse.gvfsd-fuse"};
     return std::find(std::begin(kNetworkTypes), std::end(kNetworkTypes), fsType) != std::end(kNetworkTypes);
 }
 

@@ -2,7 +2,8 @@
 
 namespace ZephTest {
 
-LogCapture::LogCapture(google::LogSeverity minLevel) : m_savedMinLevel(FLAGS_minloglevel), m_savedStderr(FLAGS_logtostderr)
+LogCapture::LogCapture(google::LogSeverity minLevel)
+    : m_savedMinLevel(FLAGS_minloglevel), m_savedStderr(FLAGS_logtostderr)
 {
     FLAGS_minloglevel = minLevel;
     // Keep test output readable: captured lines are checked, not printed.
