@@ -1,11 +1,14 @@
 #pragma once
-// The library's exceptions. They carry no message of their own: everything a handler can
-// learn travels in typed details (boost::error_info) and in the recorded throw location.
-//
-//   catch (const Korvel::Core::IOException& e) {
-//       if (const std::string* d = boost::get_error_info<Korvel::DescriptionInfo>(e)) ...
-//       std::cerr << boost::diagnostic_information(e);
-//   }
+/// \file
+/// The library's exceptions. They carry no message of their own: everything a handler can
+/// learn travels in typed details (boost::error_info) and in the recorded throw location.
+///
+/// \code
+///   catch (const Korvel::Core::IOException& e) {
+///       if (const std::string* d = boost::get_error_info<Korvel::DescriptionInfo>(e)) ...
+///       std::cerr << boost::diagnostic_information(e);
+///   }
+/// \endcode
 #include "ZephExport/Export.h"
 #include <exception>
 #include <stdexcept>
@@ -18,47 +21,50 @@
 
 namespace Korvel {
 
+/// The root of the library family's exceptions; catch it to catch them all.
 class ZEPH_API Exception : public virtual std::exception, public virtual boost::exception {
 public:
     virtual ~Exception() {}
 };
 
-// Tag types name the details in diagnostic text ("[Korvel::TagDescription*] = ...").
+/// Tag types name the details in diagnostic text ("[Korvel::TagDescription*] = ...").
 struct TagDescription;
 struct TagFilename;
 struct TagDetails;
 struct TagCallStack;
 struct TagSystemErrorCode;
 
-// What failed, or the system's error text.
+/// What failed, or the system's error text.
 typedef boost::error_info<TagDescription, std::string> DescriptionInfo;
-// The path concerned, as UTF-8.
+/// The path concerned, as UTF-8.
 typedef boost::error_info<TagFilename, std::string> FilenameInfo;
-// The system's error text (strerror).
+/// The system's error text (strerror).
 typedef boost::error_info<TagDetails, std::string> DetailsInfo;
-// The call stack at the throw.
+/// The call stack at the throw.
 typedef boost::error_info<TagCallStack, std::string> CallStackInfo;
-// The system error number (errno).
+/// The system error number (errno).
 typedef boost::error_info<TagSystemErrorCode, int> SystemErrorCodeInfo;
 
 namespace Core {
 
+/// A failure of the library's core services (e.g. no temporary name could be formed).
 class ZEPH_API CoreException : public virtual Korvel::Exception {
 public:
     virtual ~CoreException() {}
 };
 
+/// A failed input or output: opening a file or pipe, seeking, flushing.
 class ZEPH_API IOException : public virtual CoreException {
 public:
     virtual ~IOException() {}
     struct TagSeek;
-    // The position a failed SetPosition asked for.
+    /// The position a failed SetPosition asked for.
     typedef boost::error_info<TagSeek, unsigned long long> SeekInfo;
 };
 
 }  // namespace Core
 
-// Library exceptions: attaches the current call stack as CallStackInfo and returns `e`.
+/// Library exceptions: attaches the current call stack as CallStackInfo and returns `e`.
 template <class E>
 typename std::enable_if<std::is_base_of<Korvel::Exception, E>::value, const E&>::type AddStack(const E& e)
 {
@@ -66,7 +72,7 @@ typename std::enable_if<std::is_base_of<Korvel::Exception, E>::value, const E&>:
     return e;
 }
 
-// Standard exceptions: a new one whose message is the old one, a line feed, the call stack.
+/// Standard exceptions: a new one whose message is the old one, a line feed, the call stack.
 template <class E>
 typename std::enable_if<std::is_base_of<std::logic_error, E>::value || std::is_base_of<std::runtime_error, E>::value,
                         E>::type

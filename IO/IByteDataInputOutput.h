@@ -1,7 +1,8 @@
 #pragma once
-// IByteDataInputOutput: a duplex byte stream (the duplex pipe).
-// Objects come from a class's static Create as a boost::intrusive_ptr (count 1) and are destroyed by
-// their last Release; never delete one. No lock.
+/// \file
+/// IByteDataInputOutput: a duplex byte stream (the duplex pipe).
+/// Objects come from a class's static Create as a boost::intrusive_ptr (count 1) and are destroyed by
+/// their last Release; never delete one. No lock.
 #include "ZephExport/Export.h"
 #include "IO/IByteDataInput.h"
 #include "IO/IByteDataOutput.h"
@@ -9,7 +10,7 @@
 namespace Korvel {
 namespace Core {
 
-// A duplex byte stream. Implementations override both Cancels with one function.
+/// A duplex byte stream. Implementations override both Cancels with one function.
 class ZEPH_API IByteDataInputOutput : public virtual IRefCountable,
                                       public virtual IByteDataInput,
                                       public virtual IByteDataOutput {};

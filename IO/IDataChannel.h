@@ -1,7 +1,8 @@
 #pragma once
-// IDataChannel: a framed duplex channel (see CommunicationChannel).
-// Objects come from a class's static Create as a boost::intrusive_ptr (count 1) and are destroyed by
-// their last Release; never delete one. No lock.
+/// \file
+/// IDataChannel: a framed duplex channel (see CommunicationChannel).
+/// Objects come from a class's static Create as a boost::intrusive_ptr (count 1) and are destroyed by
+/// their last Release; never delete one. No lock.
 #include "ZephExport/Export.h"
 #include "IO/IByteDataOutput.h"
 #include "IO/INotifyingByteDataInput.h"
@@ -9,7 +10,7 @@
 namespace Korvel {
 namespace Core {
 
-// A framed duplex channel.
+/// A framed duplex channel.
 class ZEPH_API IDataChannel : public virtual INotifyingByteDataInput,
                               public virtual IByteDataOutput,
                               public virtual IRefCountable {};

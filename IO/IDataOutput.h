@@ -1,8 +1,9 @@
 #pragma once
-// IDataOutput: a named, sized, seekable byte sink (string and file streams).
-// Objects come from a class's static Create as a boost::intrusive_ptr (count 1) and are destroyed by
-// their last Release; never delete one.
-// Their lock (ILockable) is advisory: no operation takes it; see AutoLock.
+/// \file
+/// IDataOutput: a named, sized, seekable byte sink (string and file streams).
+/// Objects come from a class's static Create as a boost::intrusive_ptr (count 1) and are destroyed by
+/// their last Release; never delete one.
+/// Their lock (ILockable) is advisory: no operation takes it; see AutoLock.
 #include "ZephExport/Export.h"
 #include "IO/IByteDataOutput.h"
 #include "IO/ILockable.h"
@@ -11,13 +12,18 @@
 namespace Korvel {
 namespace Core {
 
-// A named, sized, positionable sink. Its lock is advisory (see ILockable).
+/// A named, sized, positionable sink. Its lock is advisory (see ILockable).
 class ZEPH_API IDataOutput : public virtual IByteDataOutput, public virtual IRefCountable, public virtual ILockable {
 public:
+    /// The name the stream was created with (empty for unnamed streams).
     virtual const Korvel::ioPath& GetFilename() const = 0;
+    /// The number of bytes the stream holds.
     virtual unsigned long long GetSize() const = 0;
+    /// Truncates or extends the stream to `size` bytes.
     virtual void SetSize(unsigned long long size) = 0;
+    /// Where the next Write goes.
     virtual unsigned long long GetPosition() const = 0;
+    /// Moves the position for the next Write.
     virtual void SetPosition(unsigned long long position) = 0;
 };
 

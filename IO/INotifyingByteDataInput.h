@@ -1,7 +1,8 @@
 #pragma once
-// INotifyingByteDataInput: a byte source that tells a handler when data has arrived.
-// Objects come from a class's static Create as a boost::intrusive_ptr (count 1) and are destroyed by
-// their last Release; never delete one.
+/// \file
+/// INotifyingByteDataInput: a byte source that tells a handler when data has arrived.
+/// Objects come from a class's static Create as a boost::intrusive_ptr (count 1) and are destroyed by
+/// their last Release; never delete one.
 #include "ZephExport/Export.h"
 #include "IO/IByteDataInput.h"
 #include "IO/IDataAvailableHandler.h"
@@ -9,14 +10,14 @@
 namespace Korvel {
 namespace Core {
 
-// A byte source that tells a handler when data has arrived.
+/// A byte source that tells a handler when data has arrived.
 class ZEPH_API INotifyingByteDataInput : public virtual IByteDataInput, public virtual IRefCountable {
 public:
-    // Not owned; null removes the handler.
+    /// Not owned; null removes the handler.
     virtual void SetDataAvailableHandler(IDataAvailableHandler* handler) = 0;
-    // True when received data waits to be read (the spelling is part of the API).
+    /// True when received data waits to be read (the spelling is part of the API).
     virtual bool IsDataAvaliable() const = 0;
-    // The next frame header read from the underlying input.
+    /// The next frame header read from the underlying input.
     virtual unsigned long long ReadHeader() = 0;
 };
 

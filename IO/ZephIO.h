@@ -1,5 +1,6 @@
 #pragma once
-// Umbrella header: every public header of libZephIO.
+/// \file
+/// Umbrella header: every public header of libZephIO.
 
 // Contracts, locks and exceptions
 #include "IO/IRefCountable.h"

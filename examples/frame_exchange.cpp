@@ -252,6 +252,51 @@ double Percentile(std::vector<double> values, double fraction)
     return values[k];
 }
 
+// Every round trip counted in buckets of powers of two microseconds: bucket 0 holds times
+// under 2 us, bucket k (k >= 1) those from 2^k to 2^(k+1) us. Exact for runs of any length,
+// unlike the sampled percentiles.
+class RoundTripHistogram {
+public:
+    void Add(double microseconds)
+    {
+        size_t k = 0;
+        while (k + 1 < kBuckets && microseconds >= static_cast<double>(2ULL << k))
+            ++k;
+        ++counts_[k];
+    }
+
+    // One line per bucket from the first to the last non-empty one, with a bar scaled to the
+    // largest bucket (any non-empty bucket gets at least one mark) and the count.
+    void Print(std::ostream& out) const
+    {
+        size_t first = 0, last = kBuckets;
+        unsigned long long largest = 0;
+        for (size_t k = 0; k < kBuckets; ++k) {
+            if (counts_[k] == 0)
+                continue;
+            if (last == kBuckets)
+                first = k;
+            last = k;
+            largest = std::max(largest, counts_[k]);
+        }
+        if (last == kBuckets)
+            return;
+        for (size_t k = first; k <= last; ++k) {
+            const unsigned long long low = k == 0 ? 0 : 1ULL << k;
+            const size_t width = counts_[k] == 0 ? 0 : std::max<size_t>(1, counts_[k] * kBarWidth / largest);
+            std::ostringstream range;
+            range << low << "-" << (2ULL << k) << " us";
+            out << "  " << std::setw(16) << std::left << range.str() << std::right << std::string(width, '#')
+                << std::string(kBarWidth - width, ' ') << " " << counts_[k] << "\n";
+        }
+    }
+
+private:
+    static constexpr size_t kBuckets = 40;
+    static constexpr size_t kBarWidth = 30;
+    unsigned long long counts_[kBuckets] = {};
+};
+
 int RunMain(const char* self, const Options& options)
 {
     for (int i = 0; i < 2; ++i) {
@@ -298,6 +343,7 @@ int RunMain(const char* self, const Options& options)
     std::vector<double> roundTrips;
     roundTrips.reserve(std::min<unsigned long long>(options.frames, kSamples));
     std::minstd_rand sampling(1);
+    RoundTripHistogram histogram;
     unsigned long long bytes = 0;
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
@@ -325,6 +371,7 @@ int RunMain(const char* self, const Options& options)
             Fail(text.str());
         }
         const double roundTrip = std::chrono::duration<double, std::micro>(answered - sent).count();
+        histogram.Add(roundTrip);
         if (roundTrips.size() < kSamples)
             roundTrips.push_back(roundTrip);
         else if (const unsigned long long slot = std::uniform_int_distribution<unsigned long long>(0, i - 1)(sampling);
@@ -362,6 +409,7 @@ int RunMain(const char* self, const Options& options)
               << std::setprecision(1) << "throughput:  " << bytes / 1e6 / seconds << " MB/s\n"
               << "round trip:  p50 " << Percentile(roundTrips, 0.50) << " us, p99 " << Percentile(roundTrips, 0.99)
               << " us\n";
+    histogram.Print(std::cout);
     return 0;
 }
 

@@ -9,6 +9,7 @@ packages=(
   libgoogle-glog-dev libssl-dev libicu-dev libudev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev clang-format-14
+  doxygen
 )
 
 missing=()

@@ -5,9 +5,9 @@
 # between two processes. Any failing test, sanitizer report, fuzzer crash or soak check fails.
 #
 # Usage: scripts/test.sh [step ...]
-#   steps: format (clang-format check), default debug asan-ubsan tsan (test suites, by CMake
-#   preset), fuzz, soak
-#   no step given: format default asan-ubsan tsan fuzz soak
+#   steps: format (clang-format check), docs (API reference, warnings fail), default debug
+#   asan-ubsan tsan (test suites, by CMake preset), fuzz, soak
+#   no step given: format docs default asan-ubsan tsan fuzz soak
 # Environment: FUZZ_SECONDS (per fuzz target, default 60), SOAK_FRAMES (default 10000).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -44,13 +44,14 @@ soak() {
 }
 
 steps=("$@")
-[ ${#steps[@]} -gt 0 ] || steps=(format default asan-ubsan tsan fuzz soak)
+[ ${#steps[@]} -gt 0 ] || steps=(format docs default asan-ubsan tsan fuzz soak)
 started=$SECONDS
 for step in "${steps[@]}"; do
     echo "== $step"
     began=$SECONDS
     case $step in
         format) scripts/check-format.sh ;;
+        docs) scripts/docs.sh ;;
         fuzz) scripts/fuzz.sh "${FUZZ_SECONDS:-60}" ;;
         soak) soak ;;
         *) suite "$step" ;;

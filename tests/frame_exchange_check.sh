@@ -41,6 +41,9 @@ end-to-end)
     grep -q '^frames: *300 .*all answers checked' "$work/out" || fail "no frame summary"
     grep -q '^throughput: .* MB/s' "$work/out" || fail "no throughput"
     grep -q '^round trip: *p50 .* us, p99 .* us' "$work/out" || fail "no latency percentiles"
+    # The histogram counts every round trip once: its buckets add up to the frames sent.
+    [ "$(awk '/^  [0-9]+-[0-9]+ us +#* +[0-9]+$/ { n += $NF } END { print n + 0 }' "$work/out")" -eq 300 ] ||
+        fail "no histogram of the 300 round trips"
     [ ! -s "$work/err" ] || fail "unexpected diagnostics on stderr"
     expect_no_leftovers
     ;;

@@ -1,34 +1,35 @@
 #pragma once
-// CommunicationChannel: a framed, full-duplex IDataChannel over a byte input and a byte output
-// that the caller supplies (typically a pipe input and a pipe output shared with another
-// process). Created by Create (count 1), destroyed by its last Release; it has no lock of its
-// own for callers.
-//
-// Frame on the wire: an 8-byte unsigned length in this machine's byte order, then that many
-// payload bytes. Every Write sends one frame with two writes of the output.
-//
-// Without a worker the caller reads synchronously: ReadHeader gives the next frame's length,
-// then Read takes that many bytes straight from the input.
-//
-// With a worker, a thread of the channel takes one frame at a time off the input, holds it,
-// tells the handler (on the worker thread, with the channel mutex held, before any reader can
-// take a byte of it) and wakes one waiting reader; it reads the next frame only once the held
-// one has been read in full. Callers read each frame with Read calls whose sizes add up to the
-// length the handler was given. An empty frame, or an input that delivers no length (end of
-// stream), ends the worker.
-//
-// How this channel ends, beyond the basic contract:
-// - The worker catches every exception that reaches it (an input or handler that throws, a
-//   length no buffer can hold such as a corrupt 2^63), ends quietly and leaves the channel
-//   fit for destruction. A frame it had already stored stays readable.
-// - Whenever the worker ends, for any reason, it wakes every waiting reader. A Read that finds
-//   no frame held after the worker has ended returns 0 at once instead of waiting forever.
-// - A Read woken by the destruction of the channel with no frame held returns 0 and copies
-//   nothing; the destructor waits for such readers to leave Read before it frees anything.
-// - A Read asking for more than is left of the held frame gets only what is left.
-//
-// The handler must not call Read, IsDataAvaliable or SetDataAvailableHandler of the same
-// channel, nor drop its last reference: it hands the frame over to another thread.
+/// \file
+/// CommunicationChannel: a framed, full-duplex IDataChannel over a byte input and a byte output
+/// that the caller supplies (typically a pipe input and a pipe output shared with another
+/// process). Created by Create (count 1), destroyed by its last Release; it has no lock of its
+/// own for callers.
+///
+/// Frame on the wire: an 8-byte unsigned length in this machine's byte order, then that many
+/// payload bytes. Every Write sends one frame with two writes of the output.
+///
+/// Without a worker the caller reads synchronously: ReadHeader gives the next frame's length,
+/// then Read takes that many bytes straight from the input.
+///
+/// With a worker, a thread of the channel takes one frame at a time off the input, holds it,
+/// tells the handler (on the worker thread, with the channel mutex held, before any reader can
+/// take a byte of it) and wakes one waiting reader; it reads the next frame only once the held
+/// one has been read in full. Callers read each frame with Read calls whose sizes add up to the
+/// length the handler was given. An empty frame, or an input that delivers no length (end of
+/// stream), ends the worker.
+///
+/// How this channel ends, beyond the basic contract:
+/// - The worker catches every exception that reaches it (an input or handler that throws, a
+///   length no buffer can hold such as a corrupt 2^63), ends quietly and leaves the channel
+///   fit for destruction. A frame it had already stored stays readable.
+/// - Whenever the worker ends, for any reason, it wakes every waiting reader. A Read that finds
+///   no frame held after the worker has ended returns 0 at once instead of waiting forever.
+/// - A Read woken by the destruction of the channel with no frame held returns 0 and copies
+///   nothing; the destructor waits for such readers to leave Read before it frees anything.
+/// - A Read asking for more than is left of the held frame gets only what is left.
+///
+/// The handler must not call Read, IsDataAvaliable or SetDataAvailableHandler of the same
+/// channel, nor drop its last reference: it hands the frame over to another thread.
 #include "ZephExport/Export.h"
 #include <memory>
 #include <vector>
@@ -44,41 +45,45 @@
 namespace Korvel {
 namespace Core {
 
+/// A framed, full-duplex channel over a byte input and a byte output, with an optional
+/// worker (see CommunicationChannel.h).
 class ZEPH_API CommunicationChannel : public virtual IDataChannel {
 public:
-    // `input` and `output` must not be null. With `withWorker` the worker is already running
-    // when Create returns. Thread creation errors (boost::thread_resource_error) pass out.
+    /// `input` and `output` must not be null. With `withWorker` the worker is already running
+    /// when Create returns. Thread creation errors (boost::thread_resource_error) pass out.
     static boost::intrusive_ptr<IDataChannel> Create(boost::intrusive_ptr<IByteDataInput> input,
                                                      boost::intrusive_ptr<IByteDataOutput> output, bool withWorker);
 
-    // Stops and joins the worker (interrupt, cancel the input, wake, join), then releases
-    // the output and the input.
+    /// Stops and joins the worker (interrupt, cancel the input, wake, join), then releases
+    /// the output and the input.
     ~CommunicationChannel() override;
 
     int AddRef() const override;
     int GetRefCount() const override;
     int Release() const override;
 
-    // Without a worker: the input's Read. With a worker: blocks until a frame is held, then
-    // copies up to `size` bytes of it; 0 when the worker has ended and no frame is held.
+    /// Without a worker: the input's Read. With a worker: blocks until a frame is held, then
+    /// copies up to `size` bytes of it; 0 when the worker has ended and no frame is held.
     unsigned long long Read(unsigned char* buffer, unsigned long long size) override;
-    // Cancels the input only; serves both the input and the output side.
+    /// Cancels the input only; serves both the input and the output side.
     void Cancel() override;
     void SetDataAvailableHandler(IDataAvailableHandler* handler) override;
     bool IsDataAvaliable() const override;
-    // The next frame's length from the input; 0 when the input delivers nothing. Only for
-    // channels without a worker.
+    /// The next frame's length from the input; 0 when the input delivers nothing. Only for
+    /// channels without a worker.
     unsigned long long ReadHeader() override;
-    // Sends one frame; returns what the output's payload write returned. Not locked:
-    // callers writing from several threads serialise their writes.
+    /// Sends one frame; returns what the output's payload write returned. Not locked:
+    /// callers writing from several threads serialise their writes.
     unsigned long long Write(const unsigned char* data, unsigned long long size) override;
 
-    // The worker's body, run on the worker thread; not for callers.
+    /// The worker's body, run on the worker thread; not for callers.
     virtual void Thread();
 
-    // Both are called with the channel mutex held.
+    ///@{
+    /// Both are called with the channel mutex held.
     bool ShouldAwakeReaderPredicate() const;
     bool ShouldAwakeThreadPredicate() const;
+    ///@}
 
 private:
     CommunicationChannel(boost::intrusive_ptr<IByteDataInput> input, boost::intrusive_ptr<IByteDataOutput> output,

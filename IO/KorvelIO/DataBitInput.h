@@ -1,12 +1,15 @@
 #pragma once
-// DataBitInput: reads bit fields of 1 to 64 bits from an IDataInput, most significant bit
-// first. A plain value class owned by the caller (no counting, no lock, no Create); it holds
-// one reference to its input and buffers a single byte, fetching it with one one-byte Read
-// the first time one of its bits is needed. Give it a buffered input (memory, string) when
-// speed matters.
-//
-//   Korvel::Core::DataBitInput bits(input);
-//   unsigned long long version = bits.ReadBits(3);
+/// \file
+/// DataBitInput: reads bit fields of 1 to 64 bits from an IDataInput, most significant bit
+/// first. A plain value class owned by the caller (no counting, no lock, no Create); it holds
+/// one reference to its input and buffers a single byte, fetching it with one one-byte Read
+/// the first time one of its bits is needed. Give it a buffered input (memory, string) when
+/// speed matters.
+///
+/// \code
+///   Korvel::Core::DataBitInput bits(input);
+///   unsigned long long version = bits.ReadBits(3);
+/// \endcode
 #include "ZephExport/Export.h"
 #include <cstdint>
 
@@ -15,19 +18,20 @@
 namespace Korvel {
 namespace Core {
 
+/// Reads bit fields, most significant bit first, from a seekable input (see DataBitInput.h).
 class ZEPH_API DataBitInput {
 public:
-    // A null input is accepted and held as nothing; the reading operations then may not be used.
+    /// A null input is accepted and held as nothing; the reading operations then may not be used.
     explicit DataBitInput(const boost::intrusive_ptr<IDataInput>& input);
 
-    // `count` (at most 64) bits across byte boundaries, the first one read most significant.
-    // 0 bits return 0 without touching the input. Throws IOException when the input runs out;
-    // bits consumed by that call are lost.
+    /// `count` (at most 64) bits across byte boundaries, the first one read most significant.
+    /// 0 bits return 0 without touching the input. Throws IOException when the input runs out;
+    /// bits consumed by that call are lost.
     unsigned long long ReadBits(unsigned long long count)
     {
-        // Inline for the common cases, a field inside the buffered byte or inside the next
-        // one: bit readers are called per field, and a call into the library per field would
-        // cost more than the work.
+        /// Inline for the common cases, a field inside the buffered byte or inside the next
+        /// one: bit readers are called per field, and a call into the library per field would
+        /// cost more than the work.
         if (count <= m_bitsLeft) {
             m_bitsLeft -= count;
             return (m_currentByte >> m_bitsLeft) & ((1u << count) - 1u);
@@ -42,20 +46,20 @@ public:
         }
         return ReadBitsAcrossBytes(count);
     }
-    // Up to 8 bits from the current byte, fetching a new byte first when none are buffered.
-    // Throws IOException for more than 8 bits, for more bits than the buffered byte still
-    // holds, or when the next byte cannot be read (the next call then tries to fetch again).
+    /// Up to 8 bits from the current byte, fetching a new byte first when none are buffered.
+    /// Throws IOException for more than 8 bits, for more bits than the buffered byte still
+    /// holds, or when the next byte cannot be read (the next call then tries to fetch again).
     unsigned char ReadBitsInt(unsigned long long count);
-    // Bits still readable: the buffered ones plus 8 per byte between the input's position and
-    // its size. Meaningful only while nobody else moves the input.
+    /// Bits still readable: the buffered ones plus 8 per byte between the input's position and
+    /// its size. Meaningful only while nobody else moves the input.
     unsigned long long BitsLeft() const;
-    // Drops the unread bits of the buffered byte; does nothing on a byte boundary.
+    /// Drops the unread bits of the buffered byte; does nothing on a byte boundary.
     void SkipBitsToNextByte();
 
 private:
-    // ReadBits for a field that spans bytes.
+    /// ReadBits for a field that spans bytes.
     unsigned long long ReadBitsAcrossBytes(unsigned long long count);
-    // Throws the IOException of a byte that could not be read.
+    /// Throws the IOException of a byte that could not be read.
     [[noreturn]] static void FetchFailed();
 
     boost::intrusive_ptr<IDataInput> m_input;

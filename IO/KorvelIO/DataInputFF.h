@@ -1,8 +1,9 @@
 #pragma once
-// DataInputFF: a placeholder IDataInput that carries a file name and nothing else. It never
-// opens or looks at the file: Read returns 0, size and position are always 0. Created by
-// Create (count 1, never fails but for memory), destroyed by its last Release; its lock is
-// advisory.
+/// \file
+/// DataInputFF: a placeholder IDataInput that carries a file name and nothing else. It never
+/// opens or looks at the file: Read returns 0, size and position are always 0. Created by
+/// Create (count 1, never fails but for memory), destroyed by its last Release; its lock is
+/// advisory.
 #include "ZephExport/Export.h"
 #include "IO/IDataInput.h"
 #include "IO/LockImpl.h"
@@ -10,9 +11,10 @@
 namespace Korvel {
 namespace Core {
 
+/// An input that carries a file name and reads nothing (see DataInputFF.h).
 class ZEPH_API DataInputFF : public virtual IDataInput {
 public:
-    // The path need not exist; it is only stored.
+    /// The path need not exist; it is only stored.
     static boost::intrusive_ptr<IDataInput> Create(const Korvel::ioPath& path);
 
     unsigned long long Read(unsigned char* buffer, unsigned long long size) override;

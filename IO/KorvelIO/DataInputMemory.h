@@ -1,7 +1,8 @@
 #pragma once
-// DataInputMemory: an IDataInput over a block of memory the caller owns. The bytes are
-// borrowed, not copied: keep the block alive and unchanged while the stream lives.
-// Created by Create (count 1), destroyed by its last Release; its lock is advisory.
+/// \file
+/// DataInputMemory: an IDataInput over a block of memory the caller owns. The bytes are
+/// borrowed, not copied: keep the block alive and unchanged while the stream lives.
+/// Created by Create (count 1), destroyed by its last Release; its lock is advisory.
 #include "ZephExport/Export.h"
 #include "IO/IDataInput.h"
 #include "IO/LockImpl.h"
@@ -9,16 +10,17 @@
 namespace Korvel {
 namespace Core {
 
+/// A seekable input over a block of memory the caller owns (see DataInputMemory.h).
 class ZEPH_API DataInputMemory : public IDataInput {
 public:
-    // A null `data` with `size` 0 is a valid empty stream.
+    /// A null `data` with `size` 0 is a valid empty stream.
     static boost::intrusive_ptr<IDataInput> Create(const unsigned char* data, unsigned long long size);
 
     unsigned long long Read(unsigned char* buffer, unsigned long long size) override;
     const Korvel::ioPath& GetFilename() const override;
     unsigned long long GetSize() const override;
     unsigned long long GetPosition() const override;
-    // Throws IOException (SeekInfo = position) past the end; the position is then unchanged.
+    /// Throws IOException (SeekInfo = position) past the end; the position is then unchanged.
     void SetPosition(unsigned long long position) override;
 
     void Lock() override;

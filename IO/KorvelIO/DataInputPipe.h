@@ -1,20 +1,21 @@
 #pragma once
-// DataInputPipe: the reading end of a named pipe (FIFO) that the caller has already made;
-// the library never creates or removes one. Read goes through a read protocol that the
-// pipe owns; ReadRaw moves bytes with read() calls of at most 1024 bytes, retrying
-// interrupted calls and logging every system call at INFO.
-//
-// Created by a Create function (count 1), destroyed by its last Release, which closes the
-// descriptor. No lock. Creating by name blocks in open() until a peer opens the FIFO for
-// writing: a peer that never opens blocks the open, and the Create, forever. A successful
-// open makes the whole process ignore SIGPIPE. Open failures throw IOException
-// (DescriptionInfo, SystemErrorCodeInfo, DetailsInfo); nothing else throws: transfer
-// failures are logged and reported through false and counts.
-//
-// The handle-taking Create opens nothing. Its handle is an already-open descriptor in the
-// encoding of PipeHandle.h, and the pipe owns it from the call on (closing it on
-// destruction, or at once when the Create fails). A null handle gives a pipe with no
-// descriptor: every raw read fails and nothing is closed.
+/// \file
+/// DataInputPipe: the reading end of a named pipe (FIFO) that the caller has already made;
+/// the library never creates or removes one. Read goes through a read protocol that the
+/// pipe owns; ReadRaw moves bytes with read() calls of at most 1024 bytes, retrying
+/// interrupted calls and logging every system call at INFO.
+///
+/// Created by a Create function (count 1), destroyed by its last Release, which closes the
+/// descriptor. No lock. Creating by name blocks in open() until a peer opens the FIFO for
+/// writing: a peer that never opens blocks the open, and the Create, forever. A successful
+/// open makes the whole process ignore SIGPIPE. Open failures throw IOException
+/// (DescriptionInfo, SystemErrorCodeInfo, DetailsInfo); nothing else throws: transfer
+/// failures are logged and reported through false and counts.
+///
+/// The handle-taking Create opens nothing. Its handle is an already-open descriptor in the
+/// encoding of PipeHandle.h, and the pipe owns it from the call on (closing it on
+/// destruction, or at once when the Create fails). A null handle gives a pipe with no
+/// descriptor: every raw read fails and nothing is closed.
 #include "ZephExport/Export.h"
 #include <memory>
 #include <string>
@@ -28,30 +29,31 @@
 namespace Korvel {
 namespace Core {
 
+/// The reading end of a FIFO (see DataInputPipe.h).
 class ZEPH_API DataInputPipe : public virtual IByteDataInputEx {
 public:
-    // Opens `name` with the Default protocol. `flag` has no effect.
+    /// Opens `name` with the Default protocol. `flag` has no effect.
     static boost::intrusive_ptr<IByteDataInputEx> Create(const std::string& name, bool flag);
-    // Opens `name` and binds and installs `protocol` (must not be empty). `flag` has no effect.
+    /// Opens `name` and binds and installs `protocol` (must not be empty). `flag` has no effect.
     static boost::intrusive_ptr<IByteDataInputEx> Create(const std::string& name,
                                                          std::unique_ptr<IByteDataInputProtocol> protocol, bool flag);
-    // Takes ownership of the descriptor in `handle` (see above); binds and installs
-    // `protocol` (must not be empty).
+    /// Takes ownership of the descriptor in `handle` (see above); binds and installs
+    /// `protocol` (must not be empty).
     static boost::intrusive_ptr<IByteDataInputEx> Create(void* handle,
                                                          std::unique_ptr<IByteDataInputProtocol> protocol);
 
-    // Replaces the protocol (possibly by none) without binding it: bind it yourself with
-    // SetByteDataInput.
+    /// Replaces the protocol (possibly by none) without binding it: bind it yourself with
+    /// SetByteDataInput.
     void SetProtocol(std::unique_ptr<IByteDataInputProtocol> protocol);
 
-    // The protocol's Read; without a protocol logs an ERROR and returns 0.
+    /// The protocol's Read; without a protocol logs an ERROR and returns 0.
     unsigned long long Read(unsigned char* buffer, unsigned long long size) override;
-    // Does not interrupt a read blocked on another thread.
+    /// Does not interrupt a read blocked on another thread.
     void Cancel() override;
-    // True only with all `size` bytes read; `readCount` (may be null) gets the bytes placed
-    // in the buffer either way. End of file and errors stop it with false.
+    /// True only with all `size` bytes read; `readCount` (may be null) gets the bytes placed
+    /// in the buffer either way. End of file and errors stop it with false.
     bool ReadRaw(unsigned char* buffer, unsigned long long size, unsigned long long* readCount) override;
-    // 1024.
+    /// 1024.
     unsigned long long GetMaxReadSizeAtTime() override;
 
     int AddRef() const override;

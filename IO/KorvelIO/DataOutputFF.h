@@ -1,8 +1,9 @@
 #pragma once
-// DataOutputFF: a placeholder IDataOutput that carries a file name and nothing else. It never
-// creates or touches the file: Write returns 0 without reading the data, size and position
-// are always 0. Created by Create (count 1, never fails but for memory), destroyed by its
-// last Release; its lock is advisory.
+/// \file
+/// DataOutputFF: a placeholder IDataOutput that carries a file name and nothing else. It never
+/// creates or touches the file: Write returns 0 without reading the data, size and position
+/// are always 0. Created by Create (count 1, never fails but for memory), destroyed by its
+/// last Release; its lock is advisory.
 #include "ZephExport/Export.h"
 #include "IO/IDataOutput.h"
 #include "IO/LockImpl.h"
@@ -10,9 +11,10 @@
 namespace Korvel {
 namespace Core {
 
+/// An output that carries a file name and writes nothing (see DataOutputFF.h).
 class ZEPH_API DataOutputFF : public virtual IDataOutput {
 public:
-    // The path need not exist; it is only stored.
+    /// The path need not exist; it is only stored.
     static boost::intrusive_ptr<IDataOutput> Create(const Korvel::ioPath& path);
 
     unsigned long long Write(const unsigned char* data, unsigned long long size) override;

@@ -1,9 +1,10 @@
 #pragma once
-// DataOutputString: an IDataOutput that writes into a std::string the caller owns,
-// overwriting in place and growing the string when a write runs past its end. The string
-// keeps its content at creation (writing starts by overwriting its first bytes) and the
-// caller sees written bytes at once. Created by Create (count 1), destroyed by its last
-// Release; its lock is advisory and no operation takes it.
+/// \file
+/// DataOutputString: an IDataOutput that writes into a std::string the caller owns,
+/// overwriting in place and growing the string when a write runs past its end. The string
+/// keeps its content at creation (writing starts by overwriting its first bytes) and the
+/// caller sees written bytes at once. Created by Create (count 1), destroyed by its last
+/// Release; its lock is advisory and no operation takes it.
 #include "ZephExport/Export.h"
 #include <string>
 
@@ -13,19 +14,20 @@
 namespace Korvel {
 namespace Core {
 
+/// A seekable output into a string the caller owns (see DataOutputString.h).
 class ZEPH_API DataOutputString : public virtual IDataOutput {
 public:
-    // `text` must not be null; only the stream modifies it while the stream is in use.
+    /// `text` must not be null; only the stream modifies it while the stream is in use.
     static boost::intrusive_ptr<IDataOutput> Create(std::string* text);
 
-    // Always takes the whole count.
+    /// Always takes the whole count.
     unsigned long long Write(const unsigned char* data, unsigned long long size) override;
     const Korvel::ioPath& GetFilename() const override;
     unsigned long long GetSize() const override;
-    // Resizes the string (zero bytes when it grows); a position beyond the new end moves to it.
+    /// Resizes the string (zero bytes when it grows); a position beyond the new end moves to it.
     void SetSize(unsigned long long size) override;
     unsigned long long GetPosition() const override;
-    // Throws IOException (SeekInfo = position) past the string's end; the position is then unchanged.
+    /// Throws IOException (SeekInfo = position) past the string's end; the position is then unchanged.
     void SetPosition(unsigned long long position) override;
 
     void Lock() override;

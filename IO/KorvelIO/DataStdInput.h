@@ -1,14 +1,15 @@
 #pragma once
-// DataStdInput: the process's standard input as an IByteDataInput. Each Read is one raw
-// read through a ByteDataInputRawProtocol (read() calls of at most 1024 bytes) and returns
-// the bytes really read; 0 at end of input. It reads the descriptor directly, bypassing
-// any stdio buffering of stdin.
-//
-// Created by Create (count 1), destroyed by its last Release. No lock. The adapter works on
-// its own duplicate of descriptor 0 (close-on-exec): its pipe handle carries that duplicate
-// in the encoding of PipeHandle.h, the input pipe owns and closes it, and destroying the
-// adapter never closes the process's descriptor 0. Create returns null when descriptor 0
-// cannot be duplicated (standard input closed).
+/// \file
+/// DataStdInput: the process's standard input as an IByteDataInput. Each Read is one raw
+/// read through a ByteDataInputRawProtocol (read() calls of at most 1024 bytes) and returns
+/// the bytes really read; 0 at end of input. It reads the descriptor directly, bypassing
+/// any stdio buffering of stdin.
+///
+/// Created by Create (count 1), destroyed by its last Release. No lock. The adapter works on
+/// its own duplicate of descriptor 0 (close-on-exec): its pipe handle carries that duplicate
+/// in the encoding of PipeHandle.h, the input pipe owns and closes it, and destroying the
+/// adapter never closes the process's descriptor 0. Create returns null when descriptor 0
+/// cannot be duplicated (standard input closed).
 #include "ZephExport/Export.h"
 #include <boost/intrusive_ptr.hpp>
 
@@ -18,18 +19,19 @@
 namespace Korvel {
 namespace Core {
 
+/// The standard input as a byte input (see DataStdInput.h).
 class ZEPH_API DataStdInput : public virtual IByteDataInput {
 public:
-    // Writes the bytes one transfer should carry (1024) to `transferSize`, or leaves it
-    // untouched when returning null or throwing.
+    /// Writes the bytes one transfer should carry (1024) to `transferSize`, or leaves it
+    /// untouched when returning null or throwing.
     static boost::intrusive_ptr<IByteDataInput> Create(unsigned long& transferSize);
 
-    // The handle Create tested and handed to the input pipe.
+    /// The handle Create tested and handed to the input pipe.
     void* GetPipeHandle();
-    // Replaces the input pipe (null removes it). Not while another thread reads here.
+    /// Replaces the input pipe (null removes it). Not while another thread reads here.
     void SetInputPipe(boost::intrusive_ptr<IByteDataInput> input);
 
-    // The input pipe's Read; without one logs an ERROR and returns 0.
+    /// The input pipe's Read; without one logs an ERROR and returns 0.
     unsigned long long Read(unsigned char* buffer, unsigned long long size) override;
 
     int AddRef() const override;
@@ -43,7 +45,7 @@ private:
     RefCountImpl m_refCount;
     boost::intrusive_ptr<IByteDataInput> m_inputPipe;
     void* m_pipeHandle;
-    // Until the handle is handed to a pipe, closing it is the adapter's job.
+    /// Until the handle is handed to a pipe, closing it is the adapter's job.
     bool m_ownsHandle;
 };
 

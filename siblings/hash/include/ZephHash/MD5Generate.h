@@ -6,7 +6,7 @@
 namespace Korvel {
 namespace Core {
 
-// Lowercase hexadecimal MD5 (32 characters) of `bytes` followed by the bytes of `text`.
+/// Lowercase hexadecimal MD5 (32 characters) of `bytes` followed by the bytes of `text`.
 ZEPH_API std::string MD5Generate(const std::vector<unsigned char>& bytes, const std::string& text);
 
 }  // namespace Core

@@ -1,5 +1,6 @@
 #pragma once
-// The counter a counted class holds as a field and forwards AddRef/GetRefCount/Release to.
+/// \file
+/// The counter a counted class holds as a field and forwards AddRef/GetRefCount/Release to.
 #include "ZephExport/Export.h"
 #include <atomic>
 
@@ -7,6 +8,7 @@
 
 namespace Korvel {
 
+/// A thread-safe reference count, starting at 0.
 class ZEPH_API RefCountImpl {
 public:
     RefCountImpl() = default;
@@ -14,9 +16,11 @@ public:
     RefCountImpl(const RefCountImpl&) = delete;
     RefCountImpl& operator=(const RefCountImpl&) = delete;
 
+    /// The count after the increment.
     int AddRefImpl() const;
+    /// The current count.
     int GetRefCountImpl() const;
-    // The count after the decrement; the owner destroys itself when it is 0.
+    /// The count after the decrement; the owner destroys itself when it is 0.
     int ReleaseImpl() const;
 
 private:
