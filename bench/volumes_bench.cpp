@@ -1,5 +1,6 @@
-// One volume query over a generated mount table, against reading and parsing the same table
-// once: the query can't do with less, so "query/parse" near 1 means it reads the table once.
+// One volume query over a generated mount table, against just reading and parsing the same
+// table in the same run. The query reads the table once, then picks the visible volumes and
+// resolves their devices; a query that re-read the table per volume would take seconds here.
 // The path names no volume, so the query looks at every volume before it answers.
 #include <unistd.h>
 
