@@ -68,6 +68,9 @@ public:
             m_best[index] = elapsed;
     }
 
+    // Best time of contender `index` so far, in seconds.
+    double Best(size_t index) const { return m_best[index]; }
+
     // Counters: "<name> MB/s" for each contender and "<name>/<baseline>" (baseline time over
     // contender time: 1.00 is as fast as the baseline, 0.50 takes twice as long).
     void Report(benchmark::State& state, double bytes, const std::string& what) const

@@ -1,40 +1,36 @@
 #pragma once
 // Internal: the narrow layer under the volume and device queries. It answers what the queries
-// ask of the system: the volume at an index (name, locality, backing device), a device found
-// by kernel name, its DVD media, its kernel name. The real layer reads /proc/self/mountinfo
-// and asks libudev; tests install a layer of their own through SetDeviceLayerForTesting.
+// ask of the system: the mounted volumes (name, locality, backing device), a device found by
+// kernel name, the media in it, its kernel name. The real layer reads /proc/self/mountinfo and
+// asks libudev; tests install a layer of their own through SetDeviceLayerForTesting.
 #include "ZephExport/Export.h"
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "IO/KorvelIO/DeviceUtils.h"
+#include "MountInfo.h"
 
 namespace Korvel {
 namespace Platform {
 
-// Result codes of the volume calls.
+// What Release answers for an entry it knew.
 constexpr int kNoErr = 0;
-constexpr int kNoSuchVolume = -35;
-
-struct ZEPH_API VolumeParms {
-    bool serverVolume = false;            // a network volume
-    std::optional<std::string> deviceId;  // none when no block device backs it
-};
 
 class ZEPH_API IDeviceLayer {
 public:
     virtual ~IDeviceLayer() = default;
 
-    // Volume number `index` (from 1): its reference and name. kNoSuchVolume past the last one,
-    // another non-zero code when just this index fails.
-    virtual int GetVolumeInfo(unsigned index, int& volumeRef, std::string& name) = 0;
-    virtual int GetVolumeParms(int volumeRef, VolumeParms& parms) = 0;
+    // The mounted volumes in enumeration order, read afresh on each call (volumes come and go
+    // between queries): a query takes one such list and looks only at that.
+    virtual std::vector<MountedVolume> GetVolumes() = 0;
 
     // The entry for a block device by kernel name, or IO_OBJECT_NULL.
     virtual Core::io_service_t GetMatchingService(const std::string& bsdName) = 0;
-    // Only the class name "IODVDMedia" means anything here.
-    virtual bool ConformsTo(Core::io_service_t entry, const char* className) = 0;
+    // The kinds of medium in the drive as udev names them: every ID_CDROM_MEDIA_* flag set to 1
+    // ("ID_CDROM_MEDIA_DVD_PLUS_R", ...); empty for a device that holds no optical medium.
+    virtual std::vector<std::string> GetMediaFlags(Core::io_service_t entry) = 0;
     // Only the key "BSD Name" (the kernel name) means anything here.
     virtual std::optional<std::string> GetProperty(Core::io_service_t entry, const char* key) = 0;
     virtual int Release(Core::io_service_t entry) = 0;

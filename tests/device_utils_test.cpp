@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <stdexcept>
 #include <vector>
 
@@ -15,25 +16,22 @@
 
 using namespace Korvel::Core;
 using Korvel::Platform::IDeviceLayer;
-using Korvel::Platform::VolumeParms;
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr int kIoErr = -36;
 
 struct FakeVolume {
     std::string name;
     bool server;
     std::optional<std::string> deviceId;
-    int infoResult = Korvel::Platform::kNoErr;
-    int parmsResult = Korvel::Platform::kNoErr;
 };
 
 struct FakeDevice {
     std::optional<std::string> bsdName;
-    bool dvd;
+    std::vector<std::string> media;  // udev's ID_CDROM_MEDIA_* flags
 };
+
+const std::vector<std::string> kPressedDvd = {"ID_CDROM_MEDIA_DVD"};
 
 // Answers from tables, counts volume queries, tracks its entries; installed while it lives.
 class FakeLayer : public IDeviceLayer {
@@ -45,28 +43,19 @@ public:
     }
     ~FakeLayer() override { Korvel::Platform::SetDeviceLayerForTesting(nullptr); }
 
-    int GetVolumeInfo(unsigned index, int& volumeRef, std::string& name) override
+    std::vector<Korvel::Platform::MountedVolume> GetVolumes() override
     {
         ++volumeQueries;
-        if (index > m_volumes.size())
-            return Korvel::Platform::kNoSuchVolume;
-        volumeRef = static_cast<int>(index) - 1;
-        name = m_volumes[volumeRef].name;
-        return m_volumes[volumeRef].infoResult;
-    }
-    int GetVolumeParms(int volumeRef, VolumeParms& parms) override
-    {
-        parms = {m_volumes.at(volumeRef).server, m_volumes.at(volumeRef).deviceId};
-        return m_volumes.at(volumeRef).parmsResult;
+        std::vector<Korvel::Platform::MountedVolume> volumes;
+        for (const FakeVolume& v : m_volumes)
+            volumes.push_back({static_cast<int>(volumes.size()), v.name, !v.server, v.deviceId});
+        return volumes;
     }
     io_service_t GetMatchingService(const std::string& bsdName) override
     {
         return m_devices.count(bsdName) ? (m_handles[++m_next] = bsdName, m_next) : IO_OBJECT_NULL;
     }
-    bool ConformsTo(io_service_t entry, const char* className) override
-    {
-        return std::string(className) == "IODVDMedia" && Device(entry).dvd;
-    }
+    std::vector<std::string> GetMediaFlags(io_service_t entry) override { return Device(entry).media; }
     std::optional<std::string> GetProperty(io_service_t entry, const char* key) override
     {
         return std::string(key) == "BSD Name" ? Device(entry).bsdName : std::nullopt;
@@ -138,28 +127,13 @@ TEST(DeviceUtils, FirstLocalVolumeWhoseFolderBeginsThePathWins)
     EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Bare"), "");
     EXPECT_EQ(DetermineDeviceIdForVolume("/home/Volumes/Disc"), "");
     EXPECT_EQ(DetermineDeviceIdForVolume("/volumes/Disc"), "");
-}
-
-TEST(DeviceUtils, EnumerationSkipsFailingIndexesAndEndsAtNoSuchVolume)
-{
-    FakeVolume brokenInfo{"X", false, "disk1", kIoErr};
-    FakeVolume brokenParms{"X", false, "disk2", Korvel::Platform::kNoErr, kIoErr};
-    FakeLayer layer({brokenInfo, brokenParms, {"X", false, "disk3"}}, {});
-    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/X"), "disk3");
-
-    layer.volumeQueries = 0;
-    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Y"), "");
-    EXPECT_EQ(layer.volumeQueries, 4);  // up to the first index past the end
-
-    FakeVolume gone{"X", false, "disk9", Korvel::Platform::kNoErr, Korvel::Platform::kNoSuchVolume};
-    FakeLayer vanishing({gone, {"X", false, "disk3"}}, {});
-    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/X"), "");
+    EXPECT_EQ(layer.volumeQueries, 6);  // the mount table once per query
 }
 
 TEST(DeviceUtils, DevicePathsAndDvdMediaReleaseEveryEntry)
 {
     FakeLayer layer({{"Movie", false, "disk3"}, {"Nameless", false, "disk7"}, {"Ghost", false, "disk8"}},
-                    {{"disk3", {"disk3", true}}, {"disk7", {std::nullopt, false}}, {"disk5", {"disk5", false}}});
+                    {{"disk3", {"disk3", kPressedDvd}}, {"disk7", {std::nullopt, {}}}, {"disk5", {"disk5", {}}}});
     EXPECT_EQ(ObtainFullBSDDevicePathForVolumePath("/Volumes/Movie/VIDEO_TS", true), "/dev/rdisk3");
     EXPECT_EQ(ObtainFullBSDDevicePathForVolumePath("/Volumes/Movie", false), "/dev/disk3");
     EXPECT_EQ(ObtainFullBSDDevicePathForVolumePath("/Volumes/Nameless", false), "");
@@ -176,10 +150,28 @@ TEST(DeviceUtils, DevicePathsAndDvdMediaReleaseEveryEntry)
     EXPECT_EQ(layer.Outstanding(), 0u);
 }
 
+TEST(DeviceUtils, EveryDvdMediumIsADvdButNoCdOrBluRay)
+{
+    const std::pair<const char*, bool> kinds[] = {{"DVD", true},        {"DVD_R", true},
+                                                  {"DVD_RW", true},     {"DVD_RW_RO", true},
+                                                  {"DVD_PLUS_R", true}, {"DVD_PLUS_RW", true},
+                                                  {"DVD_RAM", true},    {"DVD_PLUS_R_DL", true},
+                                                  {"DVD_R_DL", true},   {"DVD_PLUS_RW_DL", true},
+                                                  {"CD", false},        {"CD_R", false},
+                                                  {"CD_RW", false},     {"BD", false},
+                                                  {"BD_R", false},      {"BD_RE", false}};
+    for (const auto& [kind, dvd] : kinds) {
+        FakeLayer layer({}, {{"sr0", {"sr0", {std::string("ID_CDROM_MEDIA_") + kind}}}});
+        EXPECT_EQ(IsDeviceDVDWithDeviceId("sr0"), dvd) << kind;
+    }
+    FakeLayer empty({}, {{"sr0", {"sr0", {}}}});
+    EXPECT_FALSE(IsDeviceDVDWithDeviceId("sr0"));
+}
+
 TEST(DeviceUtils, IsVolumeDvdNeedsAnExistingPathBelowAVolumesFolder)
 {
     ZephTest::TempDir dir;
-    FakeLayer layer({{"Movie", false, "disk3"}}, {{"disk3", {"disk3", true}}});
+    FakeLayer layer({{"Movie", false, "disk3"}}, {{"disk3", {"disk3", kPressedDvd}}});
     EXPECT_FALSE(IsVolumeDVD("/Volumes"));
     EXPECT_FALSE(IsVolumeDVD("/Volumes/Movie/no-such-file"));
     EXPECT_FALSE(IsVolumeDVD(fs::path(dir.Path()).parent_path().string() + "/"));  // two components
@@ -213,6 +205,17 @@ TEST(DeviceUtilsReal, MountTableFixtureGivesVolumesInOrder)
               (std::vector<std::string>{"My Disc local sdz1", "Share server -", "Photos local sdz1", "Film local sdz2",
                                         "Box server -", "Ram local -", "Tab\t\\ local sdz4"}));
     EXPECT_TRUE(Korvel::Platform::ReadVolumes(dir.File("missing")).empty());
+
+    // A later mount on /Volumes itself hides the volumes mounted below it before.
+    std::istringstream hiding(
+        "1 0 8:1 / / rw - ext4 /dev/vda rw\n"
+        "2 1 8:2 / /Volumes/Old rw - ext4 /dev/sdz6 rw\n"
+        "3 1 0:9 / /Volumes rw - tmpfs tmpfs rw\n"
+        "4 3 8:3 / /Volumes/New rw - ext4 /dev/sdz7 rw\n");
+    std::vector<Korvel::Platform::MountedVolume> shown =
+        Korvel::Platform::VolumesFromMounts(Korvel::Platform::ParseMountInfo(hiding));
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].name, "New");
 
     std::unique_ptr<IDeviceLayer> real = Korvel::Platform::CreateLinuxDeviceLayer(table);
     Korvel::Platform::SetDeviceLayerForTesting(real.get());

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
+#include <vector>
 
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
@@ -63,6 +64,13 @@ bool HasIfoExtension(const std::filesystem::path& entry)
     return strcasecmp(entry.extension().c_str(), ".ifo") == 0;
 }
 
+// Pressed DVD-ROM is ID_CDROM_MEDIA_DVD; every recordable and dual-layer kind adds a suffix
+// (_DVD_R, _DVD_PLUS_RW_DL, _DVD_RAM, ...). CDs (_CD*) and Blu-ray (_BD*) don't match.
+bool IsDvdMediaFlag(const std::string& flag)
+{
+    return flag.rfind("ID_CDROM_MEDIA_DVD", 0) == 0;
+}
+
 // Releases an entry on every way out of a scope.
 class EntryGuard {
 public:
@@ -87,23 +95,13 @@ std::string DetermineDeviceIdForVolume(const std::string& volumePath)
     if (volumePath.empty())
         KORVEL_THROW(AddStack(std::invalid_argument("volumePath is empty")));
 
-    Platform::IDeviceLayer& layer = Platform::CurrentDeviceLayer();
-    for (unsigned index = 1;; ++index) {
-        int volumeRef = 0;
-        std::string name;
-        Platform::VolumeParms parms;
-        int result = layer.GetVolumeInfo(index, volumeRef, name);
-        if (result == Platform::kNoErr)
-            result = layer.GetVolumeParms(volumeRef, parms);
-        if (result == Platform::kNoErr) {
-            // Server volumes never count; the first local one whose folder begins the path wins.
-            if (!parms.serverVolume && BeginsWith(volumePath, "/Volumes/" + name))
-                return parms.deviceId.value_or(std::string());
-            continue;
-        }
-        if (result == Platform::kNoSuchVolume)
-            return std::string();
+    // One reading of the mount table for the whole search. Server volumes never count; the
+    // first local one whose folder begins the path wins.
+    for (const Platform::MountedVolume& volume : Platform::CurrentDeviceLayer().GetVolumes()) {
+        if (volume.local && BeginsWith(volumePath, "/Volumes/" + volume.name))
+            return volume.deviceId.value_or(std::string());
     }
+    return std::string();
 }
 
 std::optional<std::string> ObtainFullBSDDevicePathForDevice(io_service_t deviceEntry, bool raw)
@@ -137,7 +135,8 @@ bool IsDeviceDVDWithDeviceId(const std::string& deviceId)
     if (entry == IO_OBJECT_NULL)
         return false;
     EntryGuard release(entry);
-    return Platform::CurrentDeviceLayer().ConformsTo(entry, "IODVDMedia");
+    const std::vector<std::string> media = Platform::CurrentDeviceLayer().GetMediaFlags(entry);
+    return std::any_of(media.begin(), media.end(), IsDvdMediaFlag);
 }
 
 bool IsVolumeDVD(const std::string& volumePath)

@@ -27,28 +27,7 @@ public:
             udev_device_unref(entry.second);
     }
 
-    // The mount table is read afresh on every call, as volumes come and go between calls.
-    int GetVolumeInfo(unsigned index, int& volumeRef, std::string& name) override
-    {
-        std::vector<MountedVolume> volumes = ReadVolumes(m_mountInfoPath);
-        if (index == 0 || index > volumes.size())
-            return kNoSuchVolume;
-        volumeRef = volumes[index - 1].volumeRef;
-        name = volumes[index - 1].name;
-        return kNoErr;
-    }
-
-    int GetVolumeParms(int volumeRef, VolumeParms& parms) override
-    {
-        for (MountedVolume& volume : ReadVolumes(m_mountInfoPath)) {
-            if (volume.volumeRef == volumeRef) {
-                parms.serverVolume = !volume.local;
-                parms.deviceId = std::move(volume.deviceId);
-                return kNoErr;
-            }
-        }
-        return kNoSuchVolume;
-    }
+    std::vector<MountedVolume> GetVolumes() override { return ReadVolumes(m_mountInfoPath); }
 
     Core::io_service_t GetMatchingService(const std::string& bsdName) override
     {
@@ -70,16 +49,23 @@ public:
         return handle;
     }
 
-    bool ConformsTo(Core::io_service_t entry, const char* className) override
+    std::vector<std::string> GetMediaFlags(Core::io_service_t entry) override
     {
-        if (std::strcmp(className, "IODVDMedia") != 0)
-            return false;
+        static const char kMediaPrefix[] = "ID_CDROM_MEDIA_";
+        std::vector<std::string> flags;
         std::lock_guard<std::mutex> guard(m_mutex);
         udev_device* device = Find(entry);
         if (!device)
-            return false;
-        const char* dvd = udev_device_get_property_value(device, "ID_CDROM_MEDIA_DVD");
-        return dvd && std::strcmp(dvd, "1") == 0;
+            return flags;
+        udev_list_entry* property;
+        udev_list_entry_foreach(property, udev_device_get_properties_list_entry(device))
+        {
+            const char* key = udev_list_entry_get_name(property);
+            const char* value = udev_list_entry_get_value(property);
+            if (std::strncmp(key, kMediaPrefix, sizeof kMediaPrefix - 1) == 0 && value && std::strcmp(value, "1") == 0)
+                flags.emplace_back(key);
+        }
+        return flags;
     }
 
     std::optional<std::string> GetProperty(Core::io_service_t entry, const char* key) override

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <unordered_map>
+#include <utility>
 
 namespace Korvel {
 namespace Platform {
@@ -37,18 +38,19 @@ bool ParseId(std::string_view text, int& value)
     return result.ec == std::errc() && result.ptr == end;
 }
 
+// Where a mount stands: its parent mount and its mount point.
+typedef std::pair<int, std::string_view> Place;
+
+struct PlaceHash {
+    size_t operator()(const Place& place) const
+    {
+        return std::hash<std::string_view>()(place.second) * 31 + std::hash<int>()(place.first);
+    }
+};
+
 bool IsOctal(char c)
 {
     return c >= '0' && c <= '7';
-}
-
-// True when `ancestor` is a folder strictly above `path` ("/" is above everything but itself).
-bool IsStrictlyBelow(const std::string& path, const std::string& ancestor)
-{
-    if (ancestor == "/")
-        return path != "/";
-    return path.size() > ancestor.size() && path.compare(0, ancestor.size(), ancestor) == 0 &&
-           path[ancestor.size()] == '/';
 }
 
 }  // namespace
@@ -152,20 +154,30 @@ std::optional<std::string> DeviceIdForMountSource(const std::string& source)
 std::vector<MountedVolume> VolumesFromMounts(const std::vector<MountEntry>& mounts)
 {
     std::unordered_map<int, size_t> byId;
-    for (size_t i = 0; i < mounts.size(); ++i)
+    std::unordered_map<Place, std::vector<size_t>, PlaceHash> byPlace;
+    for (size_t i = 0; i < mounts.size(); ++i) {
         byId.emplace(mounts[i].mountId, i);
-
+        byPlace[{mounts[i].parentId, mounts[i].mountPoint}].push_back(i);
+    }
+    // A mount other than `i` and `above` hangs from `parent` at `point`.
+    auto standsAt = [&](int parent, std::string_view point, size_t i, size_t above) {
+        auto found = byPlace.find({parent, point});
+        if (found == byPlace.end())
+            return false;
+        return std::any_of(found->second.begin(), found->second.end(), [&](size_t j) { return j != i && j != above; });
+    };
     // Covered: another mount stands on the same point on top of it, or on a folder above it
-    // in the same parent mount. `above` (the mount we came from) does not count.
+    // in the same parent mount. `above` (the mount we came from) does not count. Looking up
+    // each folder above the point keeps this independent of the size of the table.
     auto covered = [&](size_t i, size_t above) {
         const MountEntry& m = mounts[i];
-        for (size_t j = 0; j < mounts.size(); ++j) {
-            const MountEntry& other = mounts[j];
-            if (j == i || j == above)
-                continue;
-            if (other.parentId == m.mountId && other.mountPoint == m.mountPoint)
-                return true;
-            if (other.parentId == m.parentId && IsStrictlyBelow(m.mountPoint, other.mountPoint))
+        const std::string_view point = m.mountPoint;
+        if (standsAt(m.mountId, point, i, above))
+            return true;
+        if (point != "/" && standsAt(m.parentId, "/", i, above))
+            return true;
+        for (size_t slash = point.find('/', 1); slash != std::string_view::npos; slash = point.find('/', slash + 1)) {
+            if (standsAt(m.parentId, point.substr(0, slash), i, above))
                 return true;
         }
         return false;
