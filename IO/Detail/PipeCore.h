@@ -1,7 +1,9 @@
 #pragma once
 // Internal: what the pipe input and output hand to the descriptor they share
 // (KorvelIO/PipeDescriptor.h): the texts of their log lines, written in their own source
-// files so that every line names the pipe, and the adoption of a handle.
+// files so that every line names the pipe; and the pipe handles that the handle-taking
+// pipes and the standard-stream adapters own.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "IO/Detail/Log.h"
@@ -28,6 +30,13 @@ struct PipeLog {
     LogSite closeFailed;      // WARNING
 };
 
+// Closes the descriptor in `handle`, if it has one.
+inline void CloseHandle(void* handle)
+{
+    if (handle)
+        close(Core::DescriptorFromPipeHandle(handle));
+}
+
 // Runs `make` (which allocates a pipe over `handle`); if it throws, closes the handle's
 // descriptor, which was handed over with the call, and rethrows.
 template <class Make>
@@ -36,10 +45,16 @@ auto AdoptHandle(void* handle, Make make) -> decltype(make())
     try {
         return make();
     } catch (...) {
-        if (handle)
-            close(Core::DescriptorFromPipeHandle(handle));
+        CloseHandle(handle);
         throw;
     }
+}
+
+// A standard-stream adapter's own duplicate (close-on-exec) of descriptor 0 or 1, so that
+// closing it never closes the process's; null when that descriptor is closed.
+inline void* DuplicateStandardDescriptor(int descriptor)
+{
+    return Core::PipeHandleFromDescriptor(fcntl(descriptor, F_DUPFD_CLOEXEC, 0));
 }
 
 }  // namespace Detail
