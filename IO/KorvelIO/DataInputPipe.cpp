@@ -12,8 +12,9 @@ namespace Core {
 
 namespace {
 
-// This pipe's log lines; PipeDescriptor writes them as lines of this file.
-const Detail::PipeLog kLog = {
+// This pipe's log lines; PipeDescriptor writes them as lines of this file. Constant, so
+// ready before any static initialiser could open a pipe.
+constexpr Detail::PipeLog kLog = {
     "DataInputPipe",
     KORVEL_LOG_SITE("The open syscall has been interrupted by a signal"),
     KORVEL_LOG_SITE("Failed to open the input pipe "),
