@@ -86,31 +86,54 @@ void ExpectRetries(const std::vector<std::string>& messages, const std::string& 
 
 }  // namespace
 
-TEST(Interruptions, BlockedOpenIsRetried)
+// Each direction: the interrupted open is retried, and every line of the pipe's life (the
+// WARNING, the open, the transfer, the close) names the pipe's own source, not a shared helper.
+TEST(Interruptions, BlockedOpenIsRetriedAndLoggedFromThePipe)
 {
-    Fifo fifo;
-    InterruptingSignal signal;
-    ZephTest::LogCapture capture;
-    boost::intrusive_ptr<IByteDataInputEx> pipe;
-    std::thread opener([&] {
-        try {
-            pipe = DataInputPipe::Create(fifo.path, false);
-        } catch (...) {
-        }
-    });
-    EXPECT_TRUE(InterruptUntilLogged(opener, capture, "The open syscall has been interrupted by a signal"));
-    auto peer = Peer({"write", fifo.path, "5"});  // the open completes once a writer comes
-    peer.CloseStdin();
-    ZephTest::FinishesWithin(
-        "the interrupted open", [&] { opener.join(); }, kTimeout);
-    ASSERT_TRUE(pipe);
-    const auto lines = capture.Lines();
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[0].severity, google::GLOG_WARNING);
-    EXPECT_EQ(lines.back().message.rfind("The pipe " + fifo.path + " has been opened for reading successfully", 0), 0u);
-    unsigned char buffer[5];
-    EXPECT_EQ(pipe->Read(buffer, 5), 5u);
-    EXPECT_EQ(ZephTest::ExitOf(peer), 0);
+    struct Direction {
+        bool input;
+        const char* source;
+        const char* peerMode;
+        const char* opened;
+    };
+    for (const Direction d : {Direction{true, "DataInputPipe.cpp", "write", "reading"},
+                              Direction{false, "DataOutputPipe.cpp", "read", "writing"}}) {
+        SCOPED_TRACE(d.source);
+        Fifo fifo;
+        InterruptingSignal signal;
+        ZephTest::LogCapture capture;
+        boost::intrusive_ptr<IByteDataInputEx> input;
+        boost::intrusive_ptr<IByteDataOutputEx> output;
+        std::thread opener([&] {
+            try {
+                if (d.input)
+                    input = DataInputPipe::Create(fifo.path, false);
+                else
+                    output = DataOutputPipe::Create(fifo.path, false);
+            } catch (...) {
+            }
+        });
+        EXPECT_TRUE(InterruptUntilLogged(opener, capture, "The open syscall has been interrupted by a signal"));
+        auto peer = Peer({d.peerMode, fifo.path, "5"});  // the open completes once the peer comes
+        peer.CloseStdin();
+        ZephTest::FinishesWithin(
+            "the interrupted open", [&] { opener.join(); }, kTimeout);
+        ASSERT_TRUE(input || output);
+        const std::string opened = "The pipe " + fifo.path + " has been opened for " + d.opened + " successfully";
+        EXPECT_EQ(capture.Lines().back().message.rfind(opened, 0), 0u);
+        std::string data = ZephTest::Pattern(5);
+        auto* bytes = reinterpret_cast<unsigned char*>(&data[0]);
+        EXPECT_EQ(input ? input->Read(bytes, 5) : output->Write(bytes, 5), 5u);
+        input.reset();
+        output.reset();
+
+        const auto lines = capture.Lines();
+        ASSERT_GE(lines.size(), 5u);  // WARNING, opened, attempt, moved, closing
+        EXPECT_EQ(lines[0].severity, google::GLOG_WARNING);
+        for (const auto& line : lines)
+            EXPECT_EQ(line.file, d.source) << line.message;
+        EXPECT_EQ(ZephTest::ExitOf(peer), 0);
+    }
 }
 
 TEST(Interruptions, BlockedReadIsRetriedWithTheSameChunk)

@@ -249,10 +249,13 @@ TEST(Pipes, MissingNameThrowsWithEnoentDetailsAndLogsTheName)
             EXPECT_EQ(boost::get_error_info<Korvel::CallStackInfo>(e), nullptr);
             ASSERT_NE(boost::get_error_info<boost::throw_function>(e), nullptr);
             EXPECT_STREQ(*boost::get_error_info<boost::throw_function>(e), c.function.c_str());
+            const std::string thrownFrom = *boost::get_error_info<boost::throw_file>(e);
+            EXPECT_EQ(thrownFrom.substr(thrownFrom.rfind('/') + 1), c.function + ".cpp");
         }
         ASSERT_EQ(capture.Lines().size(), 1u);
         EXPECT_EQ(capture.Lines()[0].severity, google::GLOG_ERROR);
         EXPECT_EQ(capture.Lines()[0].message, c.logged + missing);
+        EXPECT_EQ(capture.Lines()[0].file, c.function + ".cpp");
         EXPECT_NE(access(missing.c_str(), F_OK), 0);  // nothing was created
         EXPECT_EQ(SigpipeDisposition(), SIG_DFL);     // a failed open leaves SIGPIPE alone
     }

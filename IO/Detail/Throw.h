@@ -15,3 +15,7 @@
 
 #define KORVEL_THROW(exception) \
     ::boost::throw_exception((exception), ::boost::source_location(__FILE__, __LINE__, __func__, KORVEL_THROW_COLUMN))
+
+// The same, with the throw site and function of the caller of a shared helper.
+#define KORVEL_THROW_AT(exception, file, line, function) \
+    ::boost::throw_exception((exception), ::boost::source_location((file), (line), (function)))

@@ -24,6 +24,7 @@
 
 #include "IO/IByteDataInputEx.h"
 #include "IO/IByteDataInputProtocol.h"
+#include "IO/KorvelIO/PipeDescriptor.h"
 #include "ZephPointer/RefCountImpl.h"
 
 namespace Korvel {
@@ -69,8 +70,7 @@ private:
 
     RefCountImpl m_refCount;
     std::unique_ptr<IByteDataInputProtocol> m_protocol;
-    int m_descriptor;
-    unsigned long long m_chunkLimit;
+    PipeDescriptor m_descriptor;
 };
 
 }  // namespace Core

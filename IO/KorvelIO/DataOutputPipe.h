@@ -26,6 +26,7 @@
 
 #include "IO/IByteDataOutputEx.h"
 #include "IO/IByteDataOutputProtocol.h"
+#include "IO/KorvelIO/PipeDescriptor.h"
 #include "ZephPointer/RefCountImpl.h"
 
 namespace Korvel {
@@ -71,8 +72,7 @@ private:
 
     RefCountImpl m_refCount;
     std::unique_ptr<IByteDataOutputProtocol> m_protocol;
-    int m_descriptor;
-    unsigned long long m_chunkLimit;
+    PipeDescriptor m_descriptor;
 };
 
 }  // namespace Core

@@ -1,14 +1,13 @@
 #include "IO/KorvelIO/DataStdInput.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <memory>
 
 #include "IO/Detail/Log.h"
+#include "IO/Detail/PipeCore.h"
 #include "IO/Detail/RefCounting.h"
 #include "IO/KorvelIO/DataInputPipe.h"
-#include "IO/KorvelIO/PipeHandle.h"
 #include "IO/KorvelIO/Protocols/ByteDataInputRawProtocol.h"
 
 namespace Korvel {
@@ -27,16 +26,13 @@ boost::intrusive_ptr<IByteDataInput> DataStdInput::Create(unsigned long& transfe
     return adapter;
 }
 
-DataStdInput::DataStdInput()
-    : m_pipeHandle(PipeHandleFromDescriptor(fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0))), m_ownsHandle(true)
-{
-}
+DataStdInput::DataStdInput() : m_pipeHandle(Detail::DuplicateStandardDescriptor(STDIN_FILENO)), m_ownsHandle(true) {}
 
 DataStdInput::~DataStdInput()
 {
     m_inputPipe.reset();
-    if (m_ownsHandle && m_pipeHandle)
-        close(DescriptorFromPipeHandle(m_pipeHandle));
+    if (m_ownsHandle)
+        Detail::CloseHandle(m_pipeHandle);
 }
 
 void* DataStdInput::GetPipeHandle()

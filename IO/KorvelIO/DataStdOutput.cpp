@@ -1,14 +1,13 @@
 #include "IO/KorvelIO/DataStdOutput.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <memory>
 
 #include "IO/Detail/Log.h"
+#include "IO/Detail/PipeCore.h"
 #include "IO/Detail/RefCounting.h"
 #include "IO/KorvelIO/DataOutputPipe.h"
-#include "IO/KorvelIO/PipeHandle.h"
 #include "IO/KorvelIO/Protocols/ByteDataOutputRawProtocol.h"
 
 namespace Korvel {
@@ -27,16 +26,13 @@ boost::intrusive_ptr<IByteDataOutput> DataStdOutput::Create(unsigned long& trans
     return adapter;
 }
 
-DataStdOutput::DataStdOutput()
-    : m_pipeHandle(PipeHandleFromDescriptor(fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0))), m_ownsHandle(true)
-{
-}
+DataStdOutput::DataStdOutput() : m_pipeHandle(Detail::DuplicateStandardDescriptor(STDOUT_FILENO)), m_ownsHandle(true) {}
 
 DataStdOutput::~DataStdOutput()
 {
     m_outputPipe.reset();
-    if (m_ownsHandle && m_pipeHandle)
-        close(DescriptorFromPipeHandle(m_pipeHandle));
+    if (m_ownsHandle)
+        Detail::CloseHandle(m_pipeHandle);
 }
 
 void* DataStdOutput::GetPipeHandle()
