@@ -3,7 +3,7 @@
 # rebuilds, runs the normal test suite, and counts the faults the suite catches. A fault the
 # suite does not notice points at a test that is missing.
 #
-# Usage: scripts/mutate.sh [--list] [ID ...]     (no ID: every fault)
+# Usage: scripts/mutate.sh [--list | --check | ID ...]     (no ID: every fault)
 # Environment: MUTATE_BUILD (build folder, default build/mutate), MUTATE_JOBS (default 2),
 #              MUTATE_TIMEOUT (seconds per test, default 60).
 # A line of scripts/mutants.txt: ID<TAB>file<TAB>text<TAB>replacement<TAB>what the fault is.
@@ -19,6 +19,16 @@ if [ "${1:-}" = "--list" ]; then
     exit 0
 fi
 wanted=" $* "
+if [ "${1:-}" = "--check" ]; then
+    # Every fault's text must stand exactly once in its file.
+    status=0
+    while IFS=$'\t' read -r id file old _; do
+        [[ -z "$id" || "$id" == \#* ]] && continue
+        n=$(OLD="$old" perl -0777 -ne '(my $o = $ENV{OLD}) =~ s/\\n/\n/g; my $n = () = /\Q$o\E/g; print $n' "$file" 2>/dev/null || echo 0)
+        [ "$n" = 1 ] || { echo "$id: text stands ${n:-0} times in $file"; status=1; }
+    done <"$list"
+    exit $status
+fi
 
 # Replaces the one occurrence of OLD in FILE by NEW; fails when OLD stands 0 or 2+ times.
 apply() {
