@@ -1,5 +1,7 @@
 #include "IO/KorvelIO/DataBitInput.h"
 
+#include <stdexcept>
+
 #include "IO/Detail/Throw.h"
 #include "IO/Exception.h"
 
@@ -13,6 +15,12 @@ namespace {
 [[noreturn]] __attribute__((noinline, cold)) void ReadBitsInt()
 {
     KORVEL_THROW(IOException());
+}
+
+// A result has 64 bits; a wider field would lose its leading bits or shift out of range.
+[[noreturn]] __attribute__((noinline, cold)) void ReadBits()
+{
+    KORVEL_THROW(std::invalid_argument("DataBitInput::ReadBits: count above 64"));
 }
 
 // The loop of ReadBits, on locals: the members are stored back only around the Read calls.
@@ -50,6 +58,8 @@ DataBitInput::DataBitInput(const boost::intrusive_ptr<IDataInput>& input) : m_in
 
 unsigned long long DataBitInput::ReadBitsAcrossBytes(unsigned long long count)
 {
+    if (count > 64)
+        Core::ReadBits();
     return Core::ReadBitsAcrossBytes(*m_input, m_currentByte, m_bitsLeft, count);
 }
 

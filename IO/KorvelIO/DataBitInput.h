@@ -22,7 +22,8 @@ public:
 
     // `count` (at most 64) bits across byte boundaries, the first one read most significant.
     // 0 bits return 0 without touching the input. Throws IOException when the input runs out;
-    // bits consumed by that call are lost.
+    // bits consumed by that call are lost. A count above 64 throws std::invalid_argument and
+    // consumes nothing.
     unsigned long long ReadBits(unsigned long long count)
     {
         // Inline for the common cases, a field inside the buffered byte or inside the next

@@ -11,7 +11,8 @@ namespace Core {
 
 class ZEPH_API DataInputMemory : public IDataInput {
 public:
-    // A null `data` with `size` 0 is a valid empty stream.
+    // A null `data` with `size` 0 is a valid empty stream; a null `data` with any other size
+    // throws std::invalid_argument.
     static boost::intrusive_ptr<IDataInput> Create(const unsigned char* data, unsigned long long size);
 
     unsigned long long Read(unsigned char* buffer, unsigned long long size) override;
