@@ -158,6 +158,29 @@ TEST(DataBitInput, AFailedFetchIsTriedAgainOnTheNextCall)
     EXPECT_EQ(reader.ReadBits(2), 3u);
 }
 
+TEST(DataBitInput, MemoryAndOtherInputsRunOutAlike)
+{
+    // The memory input's bytes are taken directly; at its end the same exception must come
+    // from the same place, with the same bits and position left, as over any other input.
+    const std::string text = "\xB5\x3C\x01";
+    for (unsigned width : {3u, 8u, 13u}) {
+        auto memory = DataInputMemory::Create(reinterpret_cast<const unsigned char*>(text.data()), 3);
+        auto string = DataInputString::Create(&text);
+        DataBitInput fast(memory), slow(string);
+        auto failure = [width](DataBitInput& reader) {
+            try {
+                for (;;)
+                    reader.ReadBits(width);
+            } catch (const IOException& e) {
+                return std::make_pair(Function(e), *boost::get_error_info<boost::throw_line>(e));
+            }
+        };
+        EXPECT_EQ(failure(fast), failure(slow)) << width;
+        EXPECT_EQ(fast.BitsLeft(), slow.BitsLeft());
+        EXPECT_EQ(memory->GetPosition(), string->GetPosition());
+    }
+}
+
 TEST(DataBitOutput, WorkedExamples)
 {
     std::string text;

@@ -9,6 +9,10 @@
 namespace Korvel {
 namespace Core {
 
+namespace Detail {
+struct MemoryInputAccess;
+}
+
 class ZEPH_API DataInputMemory : public IDataInput {
 public:
     // A null `data` with `size` 0 is a valid empty stream; a null `data` with any other size
@@ -31,6 +35,7 @@ public:
     int Release() const override;
 
 private:
+    friend struct Detail::MemoryInputAccess;  // the bit reader's direct path
     DataInputMemory(const unsigned char* data, unsigned long long size);
 
     LockImpl m_lock;
