@@ -1,8 +1,9 @@
-// Bit reader and writer against minimal references written here that make the same calls:
-// one virtual one-byte Read (or Write) per byte on the same kind of stream, the bit handling
-// inlined. A plain non-virtual reader over the raw bytes shows what the one-byte stream
-// contract itself costs. Each pass moves a 4 MiB stream; MB/s are of stream bytes, and
-// "library/reference" >= 0.67 means the library is within 1.5x of the reference.
+// Bit reader and writer against minimal references written here. The reader is measured
+// against a plain non-virtual reader over the raw bytes (the library takes the memory stream's
+// bytes directly); over other inputs it makes one virtual one-byte Read per byte, as does the
+// reference reader. The writer is measured against a reference that makes the same calls, one
+// virtual one-byte Write per byte into the same string output. Each pass moves a 4 MiB stream;
+// MB/s are of stream bytes, and a ratio of 1.00 is as fast as the baseline.
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -130,28 +131,37 @@ void WriteAll(Writer& writer, unsigned bits)
         writer.WriteBits(source[i & (kSize - 1)], bits);
 }
 
-// Reference, library and plain reader in turn over the same memory stream.
+// The plain reader over the raw bytes is the baseline. The library over the memory stream
+// takes its bytes straight from the block and should keep up with it; over a string input it
+// makes one virtual one-byte Read per byte, as does the reference beside it.
 void BitReader(benchmark::State& state)
 {
     const unsigned bits = static_cast<unsigned>(state.range(0));
-    auto input = DataInputMemory::Create(Source().data(), kSize);
-    ZephBench::Contest contest({"reference", "library", "plain"},
-                               {"", ">= 0.67 (1.5x)", "(what the one-byte calls cost)"});
+    auto memory = DataInputMemory::Create(Source().data(), kSize);
+    const std::string text(Source().begin(), Source().end());
+    auto string = DataInputString::Create(&text);
+    ZephBench::Contest contest({"plain", "library over memory", "library over a string", "reference over a string"},
+                               {"", ">= 1.00", "(one Read per byte)", "(one Read per byte)"});
     for (auto _ : state) {
         contest.Run(0, [&] {
-            input->SetPosition(0);
-            MinimalBitReader<StreamBytes> reader(StreamBytes(input.get()));
+            MinimalBitReader<MemoryBytes> reader(MemoryBytes(Source().data()));
             benchmark::DoNotOptimize(ReadAll(reader, bits));
         });
         double libraryStart = ZephBench::ThreadSeconds();
         contest.Run(1, [&] {
-            input->SetPosition(0);
-            DataBitInput reader(input);
+            memory->SetPosition(0);
+            DataBitInput reader(memory);
             benchmark::DoNotOptimize(ReadAll(reader, bits));
         });
         state.SetIterationTime(ZephBench::ThreadSeconds() - libraryStart);
         contest.Run(2, [&] {
-            MinimalBitReader<MemoryBytes> reader(MemoryBytes(Source().data()));
+            string->SetPosition(0);
+            DataBitInput reader(string);
+            benchmark::DoNotOptimize(ReadAll(reader, bits));
+        });
+        contest.Run(3, [&] {
+            string->SetPosition(0);
+            MinimalBitReader<StreamBytes> reader(StreamBytes(string.get()));
             benchmark::DoNotOptimize(ReadAll(reader, bits));
         });
     }

@@ -1,9 +1,10 @@
 // The bit reader and writer driven by the fuzzer.
 //
-// Reader: bytes of the fuzzer's choosing, read from a fuzzer-chosen start position with
-// fuzzer-chosen operations (ReadBits of 0 to 64 bits, ReadBitsInt of 0 to 9, skips to the next
-// byte), each checked against a plain bit-by-bit model, BitsLeft included, and running out of
-// input only where the model does.
+// Reader: bytes of the fuzzer's choosing, in a memory input and in a string input, read from
+// a fuzzer-chosen start position with fuzzer-chosen operations (ReadBits of 0 to 72 bits,
+// ReadBitsInt of 0 to 9, skips to the next byte), each checked against a plain bit-by-bit
+// model, BitsLeft and the input's position included, running out of input only where the
+// model does.
 //
 // Writer: fuzzer-chosen fields (WriteBits of 0 to 32 bits, WriteData runs, Flush calls) written
 // to a string, then read back with the reader: every field must come back, followed by zero
@@ -23,6 +24,7 @@
 #include "IO/KorvelIO/DataBitInput.h"
 #include "IO/KorvelIO/DataBitOutput.h"
 #include "IO/KorvelIO/DataInputMemory.h"
+#include "IO/KorvelIO/DataInputString.h"
 #include "IO/KorvelIO/DataOutputString.h"
 #include "IO/LockImpl.h"
 
@@ -49,13 +51,25 @@ struct ModelReader {
     }
 };
 
+void FuzzReaderOver(const boost::intrusive_ptr<IDataInput>& stream, const std::vector<uint8_t>& ops, size_t start,
+                    const std::vector<uint8_t>& bytes);
+
 void FuzzReader(FuzzedDataProvider& input)
 {
     const std::vector<uint8_t> ops = input.ConsumeBytes<uint8_t>(input.ConsumeIntegralInRange<size_t>(0, 48));
     const size_t start = input.ConsumeIntegral<uint8_t>();
     const std::vector<uint8_t> bytes = input.ConsumeBytes<uint8_t>(input.ConsumeIntegralInRange<size_t>(0, 64));
 
-    auto stream = DataInputMemory::Create(bytes.data(), bytes.size());
+    // The memory input, whose bytes the reader takes directly, and a string input, read one
+    // Read at a time, must both behave as the model.
+    const std::string text(bytes.begin(), bytes.end());
+    FuzzReaderOver(DataInputMemory::Create(bytes.data(), bytes.size()), ops, start, bytes);
+    FuzzReaderOver(DataInputString::Create(&text), ops, start, bytes);
+}
+
+void FuzzReaderOver(const boost::intrusive_ptr<IDataInput>& stream, const std::vector<uint8_t>& ops, size_t start,
+                    const std::vector<uint8_t>& bytes)
+{
     ModelReader model{bytes, start % (bytes.size() + 1)};
     stream->SetPosition(model.position);
     DataBitInput reader(stream);
@@ -63,8 +77,17 @@ void FuzzReader(FuzzedDataProvider& input)
 
     for (const uint8_t op : ops) {
         if (op < 0x80) {
-            const unsigned count = op % 65;
-            if (count > model.Total()) {
+            const unsigned count = op % 73;
+            if (count > 64) {
+                // Wider than the result: refused, nothing consumed.
+                bool threw = false;
+                try {
+                    reader.ReadBits(count);
+                } catch (const std::invalid_argument&) {
+                    threw = true;
+                }
+                FUZZ_CHECK(threw);
+            } else if (count > model.Total()) {
                 // Runs out: the bits it took are lost, and the input is at its end.
                 bool threw = false;
                 try {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <iterator>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -102,13 +103,18 @@ TEST(DataBitInput, WorkedExampleAcrossTwoBytes)
     EXPECT_EQ(wide.ReadBits(28), 0x456789Au);
 }
 
-TEST(DataBitInput, ReadBitsIntLimitsAndLazyFetching)
+TEST(DataBitInput, CountLimitsAndLazyFetching)
 {
-    const unsigned char bytes[] = {0xA0, 0xFF};
+    const unsigned char bytes[] = {0xA0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     auto input = DataInputMemory::Create(bytes, 2);
     DataBitInput reader(input);
     EXPECT_THROW(reader.ReadBitsInt(9), IOException);
     EXPECT_EQ(input->GetPosition(), 0u);
+    // Wider than the result: refused before any byte is taken, whatever the input holds.
+    DataBitInput wide(DataInputMemory::Create(bytes + 1, 9));
+    EXPECT_THROW(wide.ReadBits(65), std::invalid_argument);
+    EXPECT_THROW(wide.ReadBits(72), std::invalid_argument);
+    EXPECT_EQ(wide.BitsLeft(), 72u);
 
     // Skipping on a byte boundary skips nothing; bytes are fetched only when a bit is needed.
     reader.SkipBitsToNextByte();
@@ -119,6 +125,7 @@ TEST(DataBitInput, ReadBitsIntLimitsAndLazyFetching)
     EXPECT_EQ(reader.ReadBitsInt(3), 5u);
     // More bits than the buffered byte still holds are refused, and nothing is consumed.
     EXPECT_THROW(reader.ReadBitsInt(6), IOException);
+    EXPECT_THROW(reader.ReadBits(65), std::invalid_argument);
     EXPECT_EQ(reader.ReadBitsInt(5), 0u);
 
     // After ReadBitsInt(0) fetched a byte, skipping drops that whole byte.
@@ -149,6 +156,29 @@ TEST(DataBitInput, AFailedFetchIsTriedAgainOnTheNextCall)
     EXPECT_THROW(reader.ReadBits(1), IOException);
     text += "\xC0";  // the stream grows; the reader fetches again rather than giving up
     EXPECT_EQ(reader.ReadBits(2), 3u);
+}
+
+TEST(DataBitInput, MemoryAndOtherInputsRunOutAlike)
+{
+    // The memory input's bytes are taken directly; at its end the same exception must come
+    // from the same place, with the same bits and position left, as over any other input.
+    const std::string text = "\xB5\x3C\x01";
+    for (unsigned width : {3u, 8u, 13u}) {
+        auto memory = DataInputMemory::Create(reinterpret_cast<const unsigned char*>(text.data()), 3);
+        auto string = DataInputString::Create(&text);
+        DataBitInput fast(memory), slow(string);
+        auto failure = [width](DataBitInput& reader) {
+            try {
+                for (;;)
+                    reader.ReadBits(width);
+            } catch (const IOException& e) {
+                return std::make_pair(Function(e), *boost::get_error_info<boost::throw_line>(e));
+            }
+        };
+        EXPECT_EQ(failure(fast), failure(slow)) << width;
+        EXPECT_EQ(fast.BitsLeft(), slow.BitsLeft());
+        EXPECT_EQ(memory->GetPosition(), string->GetPosition());
+    }
 }
 
 TEST(DataBitOutput, WorkedExamples)

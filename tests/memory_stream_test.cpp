@@ -1,4 +1,5 @@
 #include <cstring>
+#include <stdexcept>
 
 #include <gtest/gtest.h>
 
@@ -61,4 +62,6 @@ TEST(DataInputMemory, NullEmptyStreamIsValidAndUnnamed)
     EXPECT_NO_THROW(input->SetPosition(0));
     EXPECT_THROW(input->SetPosition(1), IOException);
     EXPECT_EQ(input->GetFilename().utf8string(), "");
+    // A null block with a size is refused at once instead of crashing the first Read.
+    EXPECT_THROW(DataInputMemory::Create(nullptr, 1), std::invalid_argument);
 }

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,12 @@ TEST(DataOutputString, KeepsExistingContentAndResizesBothWays)
     EXPECT_EQ(output->GetPosition(), 2u);
     output->Write(U("c"), 1);
     EXPECT_EQ(text, "abc");
+
+    // A count whose end would wrap past 2^64 is refused before anything changes.
+    output->SetPosition(1);
+    EXPECT_THROW(output->Write(U("x"), ~0ULL), std::length_error);
+    EXPECT_EQ(text, "abc");
+    EXPECT_EQ(output->GetPosition(), 1u);
 }
 
 TEST(PlaceholderStreams, CarryTheirNameAndTouchNothingOnDisk)

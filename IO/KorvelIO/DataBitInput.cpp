@@ -1,5 +1,8 @@
 #include "IO/KorvelIO/DataBitInput.h"
 
+#include <stdexcept>
+
+#include "IO/Detail/MemoryInputAccess.h"
 #include "IO/Detail/Throw.h"
 #include "IO/Exception.h"
 
@@ -15,8 +18,16 @@ namespace {
     KORVEL_THROW(IOException());
 }
 
-// The loop of ReadBits, on locals: the members are stored back only around the Read calls.
-unsigned long long ReadBitsAcrossBytes(IDataInput& input, std::uint8_t& storedByte, unsigned long long& storedBitsLeft,
+// A result has 64 bits; a wider field would lose its leading bits or shift out of range.
+[[noreturn]] __attribute__((noinline, cold)) void ReadBits()
+{
+    KORVEL_THROW(std::invalid_argument("DataBitInput::ReadBits: count above 64"));
+}
+
+// The loop of ReadBits, on locals: the members are stored back only around the fetches.
+// `fetch(next)` takes the next byte, false when none came.
+template <class Fetch>
+unsigned long long ReadBitsAcrossBytes(Fetch fetch, std::uint8_t& storedByte, unsigned long long& storedBitsLeft,
                                        unsigned long long count)
 {
     // Kept in locals across the virtual Read calls, which the compiler cannot see through.
@@ -26,10 +37,10 @@ unsigned long long ReadBitsAcrossBytes(IDataInput& input, std::uint8_t& storedBy
     unsigned long long remaining = count;
     while (remaining != 0) {
         if (bitsLeft == 0) {
-            // As ReadBitsInt: one one-byte Read; on failure nothing stays buffered.
+            // As ReadBitsInt: one byte; on failure nothing stays buffered.
             storedBitsLeft = 0;
             unsigned char next = 0;
-            if (input.Read(&next, 1) != 1)
+            if (!fetch(next))
                 Core::ReadBitsInt();
             currentByte = next;
             bitsLeft = 8;
@@ -46,11 +57,39 @@ unsigned long long ReadBitsAcrossBytes(IDataInput& input, std::uint8_t& storedBy
 
 }  // namespace
 
-DataBitInput::DataBitInput(const boost::intrusive_ptr<IDataInput>& input) : m_input(input) {}
+DataBitInput::DataBitInput(const boost::intrusive_ptr<IDataInput>& input) : m_input(input)
+{
+    // The memory stream cannot be derived from (its constructor is private), so the cast finds
+    // exactly that class; the block and size it hands out are fixed for the stream's life.
+    if (auto* memory = dynamic_cast<DataInputMemory*>(input.get())) {
+        m_memoryData = Korvel::Detail::MemoryInputAccess::Data(*memory);
+        m_memorySize = Korvel::Detail::MemoryInputAccess::Size(*memory);
+        m_memoryPosition = Korvel::Detail::MemoryInputAccess::Position(*memory);
+    }
+}
 
 unsigned long long DataBitInput::ReadBitsAcrossBytes(unsigned long long count)
 {
-    return Core::ReadBitsAcrossBytes(*m_input, m_currentByte, m_bitsLeft, count);
+    if (count > 64)
+        Core::ReadBits();
+    if (m_memoryPosition != nullptr)
+        return Core::ReadBitsAcrossBytes([this](unsigned char& next) { return FetchFromMemory(next); }, m_currentByte,
+                                         m_bitsLeft, count);
+    IDataInput& input = *m_input;
+    return Core::ReadBitsAcrossBytes([&input](unsigned char& next) { return input.Read(&next, 1) == 1; }, m_currentByte,
+                                     m_bitsLeft, count);
+}
+
+bool DataBitInput::FetchFromMemory(unsigned char& next)
+{
+    const unsigned long long position = *m_memoryPosition;
+    if (position < m_memorySize) {
+        next = m_memoryData[position];
+        *m_memoryPosition = position + 1;
+        return true;
+    }
+    // At the end the stream's own Read answers, as it would without this path.
+    return m_input->Read(&next, 1) == 1;
 }
 
 void DataBitInput::FetchFailed()
@@ -64,7 +103,7 @@ unsigned char DataBitInput::ReadBitsInt(unsigned long long count)
         Core::ReadBitsInt();
     if (m_bitsLeft == 0) {
         unsigned char next = 0;
-        if (m_input->Read(&next, 1) != 1)
+        if (m_memoryPosition != nullptr ? !FetchFromMemory(next) : m_input->Read(&next, 1) != 1)
             Core::ReadBitsInt();
         m_currentByte = next;
         m_bitsLeft = 8;

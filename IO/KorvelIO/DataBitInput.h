@@ -26,23 +26,39 @@ public:
 
     /// `count` (at most 64) bits across byte boundaries, the first one read most significant.
     /// 0 bits return 0 without touching the input. Throws IOException when the input runs out;
-    /// bits consumed by that call are lost.
+    /// bits consumed by that call are lost. A count above 64 throws std::invalid_argument and
+    /// consumes nothing.
     unsigned long long ReadBits(unsigned long long count)
     {
-        /// Inline for the common cases, a field inside the buffered byte or inside the next
+        /// Inline for the common cases, a field inside the buffered byte or ending in the next
         /// one: bit readers are called per field, and a call into the library per field would
         /// cost more than the work.
         if (count <= m_bitsLeft) {
             m_bitsLeft -= count;
             return (m_currentByte >> m_bitsLeft) & ((1u << count) - 1u);
         }
-        if (m_bitsLeft == 0 && count <= 8) {
-            unsigned char next = 0;
-            if (m_input->Read(&next, 1) != 1)
-                FetchFailed();
-            m_currentByte = next;
-            m_bitsLeft = 8 - count;
-            return (next >> m_bitsLeft) & ((1u << count) - 1u);
+        if (m_memoryPosition == nullptr) {
+            if (m_bitsLeft == 0 && count <= 8) {
+                unsigned char next = 0;
+                if (m_input->Read(&next, 1) != 1)
+                    FetchFailed();
+                m_currentByte = next;
+                m_bitsLeft = 8 - count;
+                return (next >> m_bitsLeft) & ((1u << count) - 1u);
+            }
+        } else {
+            // Over the memory input a field ending in the next byte takes that byte straight
+            // from the block, moving the stream's position as a Read would. At the end of the
+            // block, the general path below lets the stream's Read answer.
+            const unsigned long long position = *m_memoryPosition;
+            if (count <= 8 && position < m_memorySize) {
+                const unsigned next = m_memoryData[position];
+                *m_memoryPosition = position + 1;
+                const unsigned pair = (static_cast<unsigned>(m_currentByte) << 8) | next;
+                m_bitsLeft += 8 - count;
+                m_currentByte = static_cast<std::uint8_t>(next);
+                return (pair >> m_bitsLeft) & ((1u << count) - 1u);
+            }
         }
         return ReadBitsAcrossBytes(count);
     }
@@ -59,12 +75,21 @@ public:
 private:
     /// ReadBits for a field that spans bytes.
     unsigned long long ReadBitsAcrossBytes(unsigned long long count);
+    /// The next byte of the memory input (at its end, what the stream's Read gives); false when
+    /// none came.
+    bool FetchFromMemory(unsigned char& next);
     /// Throws the IOException of a byte that could not be read.
     [[noreturn]] static void FetchFailed();
 
     boost::intrusive_ptr<IDataInput> m_input;
     std::uint8_t m_currentByte = 0;
     unsigned long long m_bitsLeft = 0;
+    // Set when the input is the library's memory stream: its block, its size and where its
+    // position lives, so that bytes are taken without a virtual call (found once, by the
+    // constructor). Null for any other input.
+    const unsigned char* m_memoryData = nullptr;
+    unsigned long long m_memorySize = 0;
+    unsigned long long* m_memoryPosition = nullptr;
 };
 
 }  // namespace Core

@@ -1,6 +1,7 @@
 #include "IO/KorvelIO/DataInputMemory.h"
 
 #include <cstring>
+#include <stdexcept>
 
 #include "IO/Detail/RefCounting.h"
 #include "IO/Detail/Throw.h"
@@ -11,6 +12,9 @@ namespace Core {
 
 boost::intrusive_ptr<IDataInput> DataInputMemory::Create(const unsigned char* data, unsigned long long size)
 {
+    // Refused here rather than at the first Read, far from the mistake.
+    if (data == nullptr && size != 0)
+        KORVEL_THROW(std::invalid_argument("DataInputMemory::Create: null data with a non-zero size"));
     return boost::intrusive_ptr<IDataInput>(new DataInputMemory(data, size));
 }
 

@@ -8,12 +8,17 @@
 #include "IO/LockImpl.h"
 
 namespace Korvel {
+namespace Detail {
+struct MemoryInputAccess;
+}
+
 namespace Core {
 
 /// A seekable input over a block of memory the caller owns (see DataInputMemory.h).
 class ZEPH_API DataInputMemory : public IDataInput {
 public:
-    /// A null `data` with `size` 0 is a valid empty stream.
+    /// A null `data` with `size` 0 is a valid empty stream; a null `data` with any other size
+    /// throws std::invalid_argument.
     static boost::intrusive_ptr<IDataInput> Create(const unsigned char* data, unsigned long long size);
 
     unsigned long long Read(unsigned char* buffer, unsigned long long size) override;
@@ -32,6 +37,7 @@ public:
     int Release() const override;
 
 private:
+    friend struct Korvel::Detail::MemoryInputAccess;  // the bit reader's direct path
     DataInputMemory(const unsigned char* data, unsigned long long size);
 
     LockImpl m_lock;

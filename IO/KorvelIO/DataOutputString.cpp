@@ -1,6 +1,7 @@
 #include "IO/KorvelIO/DataOutputString.h"
 
 #include <cstring>
+#include <stdexcept>
 
 #include "IO/Detail/RefCounting.h"
 #include "IO/Detail/Throw.h"
@@ -18,6 +19,10 @@ DataOutputString::DataOutputString(std::string* text) : m_string(text) {}
 
 unsigned long long DataOutputString::Write(const unsigned char* data, unsigned long long size)
 {
+    // A count that would carry the end past 2^64 cannot be a real buffer: refuse it before
+    // the wrapped end turns into a copy of that size.
+    if (size > ~0ULL - m_position)
+        KORVEL_THROW(std::length_error("DataOutputString::Write: position + size overflows"));
     const unsigned long long end = m_position + size;
     // Growing first also covers a string the caller shortened below the position: the copy
     // always lands inside it.

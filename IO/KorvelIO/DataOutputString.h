@@ -20,7 +20,8 @@ public:
     /// `text` must not be null; only the stream modifies it while the stream is in use.
     static boost::intrusive_ptr<IDataOutput> Create(std::string* text);
 
-    /// Always takes the whole count.
+    /// Always takes the whole count. Throws std::length_error, changing nothing, when position
+    /// + size does not fit in 64 bits (or the string cannot grow that far).
     unsigned long long Write(const unsigned char* data, unsigned long long size) override;
     const Korvel::ioPath& GetFilename() const override;
     unsigned long long GetSize() const override;
