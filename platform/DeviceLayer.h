@@ -3,7 +3,6 @@
 // ask of the system: the volume at an index (name, locality, backing device), a device found
 // by kernel name, its DVD media, its kernel name. The real layer reads /proc/self/mountinfo
 // and asks libudev; tests install a layer of their own through SetDeviceLayerForTesting.
-#include "ZephExport/Export.h"
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,12 +16,12 @@ namespace Platform {
 constexpr int kNoErr = 0;
 constexpr int kNoSuchVolume = -35;
 
-struct ZEPH_API VolumeParms {
+struct VolumeParms {
     bool serverVolume = false;            // a network volume
     std::optional<std::string> deviceId;  // none when no block device backs it
 };
 
-class ZEPH_API IDeviceLayer {
+class IDeviceLayer {
 public:
     virtual ~IDeviceLayer() = default;
 
@@ -41,15 +40,14 @@ public:
 };
 
 // The layer the queries use now.
-ZEPH_API IDeviceLayer& CurrentDeviceLayer();
+IDeviceLayer& CurrentDeviceLayer();
 
 // Test seam: the queries use `layer` (still owned by the caller) until it is called again;
 // nullptr brings back the real layer.
-ZEPH_API void SetDeviceLayerForTesting(IDeviceLayer* layer);
+void SetDeviceLayerForTesting(IDeviceLayer* layer);
 
 // A real layer; `mountInfoPath` lets tests point it at a fixture mount table.
-ZEPH_API std::unique_ptr<IDeviceLayer> CreateLinuxDeviceLayer(
-    const std::string& mountInfoPath = "/proc/self/mountinfo");
+std::unique_ptr<IDeviceLayer> CreateLinuxDeviceLayer(const std::string& mountInfoPath = "/proc/self/mountinfo");
 
 }  // namespace Platform
 }  // namespace Korvel
