@@ -23,5 +23,6 @@ install(FILES
 
 # pkg-config, for builds that do not use CMake; relocatable (paths from the .pc file's own folder).
 file(RELATIVE_PATH ZEPHIO_PC_PREFIX_FROM_PCDIR "/root/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/root")
+string(REGEX REPLACE "/$" "" ZEPHIO_PC_PREFIX_FROM_PCDIR "${ZEPHIO_PC_PREFIX_FROM_PCDIR}")
 configure_file(cmake/zephio.pc.in "${CMAKE_CURRENT_BINARY_DIR}/zephio.pc" @ONLY)
 install(FILES "${CMAKE_CURRENT_BINARY_DIR}/zephio.pc" DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

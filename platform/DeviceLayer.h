@@ -3,7 +3,6 @@
 // ask of the system: the mounted volumes (name, locality, backing device), a device found by
 // kernel name, the media in it, its kernel name. The real layer reads /proc/self/mountinfo and
 // asks libudev; tests install a layer of their own through SetDeviceLayerForTesting.
-#include "ZephExport/Export.h"
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,7 +17,7 @@ namespace Platform {
 // What Release answers for an entry it knew.
 constexpr int kNoErr = 0;
 
-class ZEPH_API IDeviceLayer {
+class IDeviceLayer {
 public:
     virtual ~IDeviceLayer() = default;
 
@@ -37,15 +36,14 @@ public:
 };
 
 // The layer the queries use now.
-ZEPH_API IDeviceLayer& CurrentDeviceLayer();
+IDeviceLayer& CurrentDeviceLayer();
 
 // Test seam: the queries use `layer` (still owned by the caller) until it is called again;
 // nullptr brings back the real layer.
-ZEPH_API void SetDeviceLayerForTesting(IDeviceLayer* layer);
+void SetDeviceLayerForTesting(IDeviceLayer* layer);
 
 // A real layer; `mountInfoPath` lets tests point it at a fixture mount table.
-ZEPH_API std::unique_ptr<IDeviceLayer> CreateLinuxDeviceLayer(
-    const std::string& mountInfoPath = "/proc/self/mountinfo");
+std::unique_ptr<IDeviceLayer> CreateLinuxDeviceLayer(const std::string& mountInfoPath = "/proc/self/mountinfo");
 
 }  // namespace Platform
 }  // namespace Korvel

@@ -1,7 +1,6 @@
 #pragma once
 // Internal: what the creation-date query asks of the system: birth times through statx, and
 // date text through ICU's SimpleDateFormat in the default locale and time zone.
-#include "ZephExport/Export.h"
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,14 +13,14 @@ typedef double DateValue;
 
 // Birth time of the item itself (a final symbolic link is not followed), to the nanosecond;
 // none when the item can't be examined or its file system records no birth time.
-ZEPH_API std::optional<DateValue> CreationDateOfItem(const std::string& path);
+std::optional<DateValue> CreationDateOfItem(const std::string& path);
 
 // Like stat on `path` (links followed): 0 on success, -1 on failure. `seconds` receives the
 // whole seconds of the birth time, none when the file system records none.
-ZEPH_API int StatBirthTime(const std::string& path, std::optional<long long>& seconds);
+int StatBirthTime(const std::string& path, std::optional<long long>& seconds);
 
 // Formats and parses with one Unicode date pattern. Not for sharing between threads.
-class ZEPH_API DateTextFormatter {
+class DateTextFormatter {
 public:
     explicit DateTextFormatter(const std::string& pattern);
     ~DateTextFormatter();

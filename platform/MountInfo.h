@@ -2,7 +2,6 @@
 // Internal: reads the kernel's mount table (/proc/<pid>/mountinfo) and picks out the volumes,
 // the mounts that sit directly under "/Volumes". Kept apart from the device layer so that the
 // parsing can be checked on fixture text.
-#include "ZephExport/Export.h"
 #include <istream>
 #include <optional>
 #include <string>
@@ -13,7 +12,7 @@ namespace Korvel {
 namespace Platform {
 
 // One line of mountinfo; text fields have their octal escapes (\040 and the like) decoded.
-struct ZEPH_API MountEntry {
+struct MountEntry {
     int mountId = 0;
     int parentId = 0;
     std::string root;  // the part of the source file system that is mounted (bind mounts)
@@ -23,7 +22,7 @@ struct ZEPH_API MountEntry {
 };
 
 // A mount directly under "/Volumes", seen the way the volume queries want it.
-struct ZEPH_API MountedVolume {
+struct MountedVolume {
     int volumeRef = 0;                    // the mount ID: stable while the mount exists
     std::string name;                     // last component of the mount point
     bool local = true;                    // false for network file systems
@@ -31,26 +30,26 @@ struct ZEPH_API MountedVolume {
 };
 
 // Turns "\ooo" octal escapes back into their bytes; anything else is kept as it is.
-ZEPH_API std::string DecodeMountInfoEscapes(std::string_view text);
+std::string DecodeMountInfoEscapes(std::string_view text);
 
 // None for a line that does not have the mountinfo shape.
-ZEPH_API std::optional<MountEntry> ParseMountInfoLine(std::string_view line);
+std::optional<MountEntry> ParseMountInfoLine(std::string_view line);
 
 // Every well-formed line in order; broken lines are skipped.
-ZEPH_API std::vector<MountEntry> ParseMountInfo(std::istream& input);
+std::vector<MountEntry> ParseMountInfo(std::istream& input);
 
-ZEPH_API bool IsNetworkFileSystem(std::string_view fsType);
+bool IsNetworkFileSystem(std::string_view fsType);
 
 // Kernel name of the block device a mount source names ("/dev/sda1" -> "sda1", symlinks such
 // as /dev/disk/by-label/X resolved); none for sources outside /dev.
-ZEPH_API std::optional<std::string> DeviceIdForMountSource(const std::string& source);
+std::optional<std::string> DeviceIdForMountSource(const std::string& source);
 
 // The volumes among `mounts`, in mount table order. A mount hidden by a later one on the same
 // point or above it is left out: its files are not reachable through "/Volumes/NAME".
-ZEPH_API std::vector<MountedVolume> VolumesFromMounts(const std::vector<MountEntry>& mounts);
+std::vector<MountedVolume> VolumesFromMounts(const std::vector<MountEntry>& mounts);
 
 // Reads and parses a mountinfo file; empty when it can't be read.
-ZEPH_API std::vector<MountedVolume> ReadVolumes(const std::string& mountInfoPath);
+std::vector<MountedVolume> ReadVolumes(const std::string& mountInfoPath);
 
 }  // namespace Platform
 }  // namespace Korvel

@@ -1,6 +1,6 @@
 # The peer process of the fault-injection tests, and where those tests find it.
 add_executable(fault_peer ${CMAKE_CURRENT_SOURCE_DIR}/helpers/fault_peer.cpp)
-target_link_libraries(fault_peer PRIVATE ZephIO)
+target_link_libraries(fault_peer PRIVATE zephio_warnings ZephIO)
 target_include_directories(fault_peer PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/examples)
 
 foreach(suite faults_kill_test faults_storm_test faults_channel_states_test)

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs the built tree into a temporary prefix, then builds and runs the consumer program
-# against it twice: through the CMake package and through pkg-config.
-# Usage: run.sh BUILD_DIR CONSUMER_SOURCE_DIR
+# Installs the built tree into a temporary prefix, builds the consumer programs against it through
+# the CMake package (with clang when there is one: its default language level is below C++17) and
+# through pkg-config, runs them, then moves the prefix folder and runs the installed programs
+# again. Nothing may depend on LD_LIBRARY_PATH. Usage: run.sh BUILD_DIR CONSUMER_SOURCE_DIR
 set -euo pipefail
+unset LD_LIBRARY_PATH
 build_dir=$1
 source_dir=$2
 work=$(mktemp -d)
@@ -10,15 +12,24 @@ trap 'rm -rf "$work"' EXIT
 prefix="$work/prefix"
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
 libdir=$(dirname "$(find "$prefix" -name 'libZephIO.so' | head -n 1)")
-export LD_LIBRARY_PATH="$libdir"
 
 echo "== CMake package"
-cmake -S "$source_dir" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cxx=$(command -v clang++-14 || command -v c++)
+cmake -S "$source_dir" -B "$work/cmake-build" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$work/cmake-build" >/dev/null
 "$work/cmake-build/consumer"
+"$work/cmake-build/consumer_md5"
+cmake --install "$work/cmake-build" >/dev/null
 
 echo "== pkg-config"
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
 # shellcheck disable=SC2046
-g++ -std=c++17 "$source_dir/main.cpp" -o "$work/consumer-pc" $(pkg-config --cflags --libs zephio)
+c++ "$source_dir/main.cpp" -o "$work/consumer-pc" $(pkg-config --cflags --libs zephio) \
+  -Wl,-rpath,"$(pkg-config --variable=libdir zephio)"
 "$work/consumer-pc"
+
+echo "== installed programs after moving the prefix"
+mv "$prefix" "$work/moved"
+"$work/moved/bin/consumer"
+"$work/moved/bin/consumer_md5"
