@@ -5,7 +5,8 @@
 #
 # Usage: scripts/mutate.sh [--list | --check | ID ...]     (no ID: every fault)
 # Environment: MUTATE_BUILD (build folder, default build/mutate), MUTATE_JOBS (default 2),
-#              MUTATE_TIMEOUT (seconds per test, default 60).
+#              MUTATE_TIMEOUT (seconds per test, default 60), MUTATE_CTEST_ARGS (e.g. -R Pipe,
+#              to try a part of the suite first).
 # A line of scripts/mutants.txt: ID<TAB>file<TAB>text<TAB>replacement<TAB>what the fault is.
 # The text must stand exactly once in the file; `\n` in text or replacement is a line feed.
 set -euo pipefail
@@ -43,7 +44,7 @@ apply() {
 scripts/setup-deps.sh
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEPHIO_BUILD_BENCHMARKS=OFF >/dev/null
 build_all() { cmake --build "$build" -j "$jobs" >"$build/mutate-build.log" 2>&1; }
-run_suite() { ctest --test-dir "$build" -j "$jobs" --timeout "${MUTATE_TIMEOUT:-60}" >"$build/mutate-test.log" 2>&1; }
+run_suite() { ctest --test-dir "$build" -j "$jobs" --timeout "${MUTATE_TIMEOUT:-60}" ${MUTATE_CTEST_ARGS:-} >"$build/mutate-test.log" 2>&1; }
 
 build_all || { echo "the unmutated tree does not build"; exit 1; }
 run_suite || { echo "the unmutated suite fails: see $build/mutate-test.log"; exit 1; }
