@@ -51,10 +51,6 @@ public:
     static boost::intrusive_ptr<IDataChannel> Create(boost::intrusive_ptr<IByteDataInput> input,
                                                      boost::intrusive_ptr<IByteDataOutput> output, bool withWorker);
 
-    // Stops and joins the worker (interrupt, cancel the input, wake, join), then releases
-    // the output and the input.
-    ~CommunicationChannel() override;
-
     int AddRef() const override;
     int GetRefCount() const override;
     int Release() const override;
@@ -83,6 +79,9 @@ public:
 private:
     CommunicationChannel(boost::intrusive_ptr<IByteDataInput> input, boost::intrusive_ptr<IByteDataOutput> output,
                          bool withWorker);
+    // Only the last Release destroys a channel. Stops and joins the worker (interrupt, cancel
+    // the input, wake, join), then releases the output and the input.
+    ~CommunicationChannel() override;
 
     bool WorkerInterruptionRequested() const;
 
