@@ -5,6 +5,8 @@
 //               hand-rolled reader thread in B, which isolates the cost of the thread hop.
 //   one way     A sends 1 MiB frames, B reads them (channel with worker); plain: an 8-byte
 //               write, then 1024-byte writes, and the same reads.
+//   peak memory a receiving process whose peer announces a 2^30-byte frame and sends four
+//               bytes, with a 1 MiB frame bound and without.
 // INFO logging is off, as in production. Each variant runs several times, alternating with its
 // baseline; the median is reported. Usage: channel_bench [round-trips] [mebibytes] [repeats]
 #include <algorithm>
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -261,6 +264,39 @@ double ChannelA(const FifoPair& f, size_t size, long long frames, bool roundTrip
     return seconds;
 }
 
+// Peak resident memory, in MiB, of a receiving process (channel with a worker, bounded to
+// `bound` bytes or not at all when 0) whose peer announces a 2^30-byte frame, sends four bytes
+// of it and closes.
+double ReceiverPeakMiB(unsigned long long bound)
+{
+    FifoPair f;
+    const pid_t pid = fork();
+    if (pid < 0)
+        Die("fork");
+    if (pid == 0) {
+        FLAGS_minloglevel = google::GLOG_ERROR;  // the unbounded receiver meets end of stream
+        auto input = DataInputPipe::Create(f.toB, false);
+        auto output = DataOutputPipe::Create(f.toA, false);
+        auto channel = bound ? CommunicationChannel::Create(input, output, true, bound)
+                             : CommunicationChannel::Create(input, output, true);
+        unsigned char four[4];
+        channel->Read(four, sizeof four);
+        _exit(0);
+    }
+    const int out = open(f.toB.c_str(), O_WRONLY);
+    const int in = open(f.toA.c_str(), O_RDONLY);
+    const unsigned long long length = 1ULL << 30;
+    WriteFull(out, &length, sizeof length);
+    WriteFull(out, "four", 4);
+    close(out);
+    int status = 0;
+    struct rusage usage {};
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        Die("receiver process failed");
+    close(in);
+    return usage.ru_maxrss / 1024.0;
+}
+
 double Median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -327,5 +363,14 @@ int main(int argc, char** argv)
     std::snprintf(ratio, sizeof ratio, "%.0f %%", 100 * channelMBs / plainMBs);
     ZephBench::PrintRow("channel one way, 1 MiB frames, worker", ZephBench::Figure(channelMBs, "MB/s"),
                         "plain FIFO, 1024-byte calls " + ZephBench::Figure(plainMBs, "MB/s"), ratio, ">= 80 %");
+
+    const double unboundedMiB = ReceiverPeakMiB(0);
+    const double boundedMiB = ReceiverPeakMiB(1 << 20);
+    std::printf("receiver's peak memory, peer announces 2^30 bytes and sends 4\n");
+    std::printf("  no bound                    %8.1f MiB\n", unboundedMiB);
+    std::printf("  bound of 1 MiB              %8.1f MiB\n", boundedMiB);
+    std::snprintf(ratio, sizeof ratio, "%.3fx", boundedMiB / unboundedMiB);
+    ZephBench::PrintRow("receiver's peak memory, 2^30 announced, 1 MiB bound", ZephBench::Figure(boundedMiB, "MiB"),
+                        "no bound " + ZephBench::Figure(unboundedMiB, "MiB"), ratio, "no frame allocated");
     return 0;
 }

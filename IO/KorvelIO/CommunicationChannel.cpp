@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+#include <string>
 
 #include <boost/bind/bind.hpp>
 #include <boost/thread/lock_types.hpp>
 #include <boost/thread/locks.hpp>
 
 #include "IO/Detail/RefCounting.h"
+#include "IO/Detail/Throw.h"
+#include "IO/Exception.h"
 #include "ZephException/CallStack.h"
 
 namespace Korvel {
@@ -30,13 +34,21 @@ boost::intrusive_ptr<IDataChannel> CommunicationChannel::Create(boost::intrusive
                                                                 boost::intrusive_ptr<IByteDataOutput> output,
                                                                 bool withWorker)
 {
+    return Create(std::move(input), std::move(output), withWorker, std::numeric_limits<unsigned long long>::max());
+}
+
+boost::intrusive_ptr<IDataChannel> CommunicationChannel::Create(boost::intrusive_ptr<IByteDataInput> input,
+                                                                boost::intrusive_ptr<IByteDataOutput> output,
+                                                                bool withWorker, unsigned long long maxFrameLength)
+{
     return boost::intrusive_ptr<IDataChannel>(
-        new CommunicationChannel(std::move(input), std::move(output), withWorker));
+        new CommunicationChannel(std::move(input), std::move(output), withWorker, maxFrameLength));
 }
 
 CommunicationChannel::CommunicationChannel(boost::intrusive_ptr<IByteDataInput> input,
-                                           boost::intrusive_ptr<IByteDataOutput> output, bool withWorker)
-    : m_withWorker(withWorker), m_input(std::move(input)), m_output(std::move(output))
+                                           boost::intrusive_ptr<IByteDataOutput> output, bool withWorker,
+                                           unsigned long long maxFrameLength)
+    : m_withWorker(withWorker), m_maxFrameLength(maxFrameLength), m_input(std::move(input)), m_output(std::move(output))
 {
     if (m_withWorker) {
         // The worker reads m_worker (through the predicates) only under the mutex, so holding
@@ -126,6 +138,9 @@ unsigned long long CommunicationChannel::ReadHeader()
 {
     unsigned long long length = 0;
     m_input->Read(reinterpret_cast<unsigned char*>(&length), sizeof length);
+    if (length > m_maxFrameLength)
+        KORVEL_THROW(IOException() << DescriptionInfo("Frame length above the channel's bound")
+                                   << DetailsInfo(std::to_string(length)));
     return length;
 }
 
@@ -161,7 +176,8 @@ void CommunicationChannel::Thread()
             // A short read leaves the missing bytes zero; nothing at all reads as length 0.
             unsigned long long length = 0;
             m_input->Read(reinterpret_cast<unsigned char*>(&length), sizeof length);
-            if (length == 0)
+            // A length above the bound is treated like a corrupt one: nothing is allocated.
+            if (length == 0 || length > m_maxFrameLength)
                 break;
             // Throws for a length no buffer can hold; caught below like any other failure.
             MakeRoom(payload, length);

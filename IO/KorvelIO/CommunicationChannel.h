@@ -50,6 +50,12 @@ public:
     // when Create returns. Thread creation errors (boost::thread_resource_error) pass out.
     static boost::intrusive_ptr<IDataChannel> Create(boost::intrusive_ptr<IByteDataInput> input,
                                                      boost::intrusive_ptr<IByteDataOutput> output, bool withWorker);
+    // The same, trusting no announced length above `maxFrameLength` bytes. Such a length ends
+    // the worker as an end of stream does, before anything is allocated for it; without a
+    // worker ReadHeader throws instead. Outgoing frames are not bounded.
+    static boost::intrusive_ptr<IDataChannel> Create(boost::intrusive_ptr<IByteDataInput> input,
+                                                     boost::intrusive_ptr<IByteDataOutput> output, bool withWorker,
+                                                     unsigned long long maxFrameLength);
 
     int AddRef() const override;
     int GetRefCount() const override;
@@ -63,7 +69,9 @@ public:
     void SetDataAvailableHandler(IDataAvailableHandler* handler) override;
     bool IsDataAvaliable() const override;
     // The next frame's length from the input; 0 when the input delivers nothing. Only for
-    // channels without a worker.
+    // channels without a worker. A length above the channel's bound throws IOException
+    // (DetailsInfo = the length in decimal) after its 8 bytes were taken: the stream is then
+    // out of step and only fit to be closed.
     unsigned long long ReadHeader() override;
     // Sends one frame; returns what the output's payload write returned. Not locked:
     // callers writing from several threads serialise their writes.
@@ -78,7 +86,7 @@ public:
 
 private:
     CommunicationChannel(boost::intrusive_ptr<IByteDataInput> input, boost::intrusive_ptr<IByteDataOutput> output,
-                         bool withWorker);
+                         bool withWorker, unsigned long long maxFrameLength);
     // Only the last Release destroys a channel. Stops and joins the worker (interrupt, cancel
     // the input, wake, join), then releases the output and the input.
     ~CommunicationChannel() override;
@@ -87,6 +95,7 @@ private:
 
     RefCountImpl m_refCount;
     bool m_withWorker;
+    unsigned long long m_maxFrameLength;
     std::shared_ptr<boost::thread> m_worker;
     std::vector<unsigned char> m_frame;
     unsigned long long m_readPosition = 0;
