@@ -1,6 +1,7 @@
 #include "IO/KorvelIO/CommunicationChannel.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -28,7 +29,39 @@ void MakeRoom(std::vector<unsigned char>& buffer, unsigned long long size)
         buffer.reserve(std::max<unsigned long long>(size, std::min(2 * buffer.capacity(), buffer.max_size())));
 }
 
+// Long enough to cover a round trip to another process and back, short enough that an idle
+// channel's waiters are parked almost at once.
+const auto kSpinLimit = std::chrono::microseconds(40);
+
+void Pause()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
 }  // namespace
+
+template <class Ready>
+void CommunicationChannel::SpinThenLock(boost::unique_lock<boost::mutex>& lock, Ready ready)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kSpinLimit;
+    for (unsigned turn = 1;; ++turn) {
+        if (ready() && lock.try_lock())
+            return;
+        Pause();
+        if (turn % 32 == 0) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                break;
+            // The thread we wait for may be queued on this very CPU (two cores, three busy
+            // threads per round trip): without yielding, it would wait for the whole spin.
+            boost::this_thread::yield();
+        }
+    }
+    lock.lock();
+}
 
 boost::intrusive_ptr<IDataChannel> CommunicationChannel::Create(boost::intrusive_ptr<IByteDataInput> input,
                                                                 boost::intrusive_ptr<IByteDataOutput> output,
@@ -99,6 +132,11 @@ unsigned long long CommunicationChannel::Read(unsigned char* buffer, unsigned lo
         }
     } presence(*this);
 
+    if (!ShouldAwakeReaderPredicate() && !m_workerEnded) {
+        // Still counted as inside Read while spinning, so the destructor waits for us.
+        lock.unlock();
+        SpinThenLock(lock, [this] { return m_dataAvailable || m_workerEnded || m_closing; });
+    }
     while (!ShouldAwakeReaderPredicate() && !m_workerEnded)
         m_readerCondition.wait(lock);
     if (!m_dataAvailable)
@@ -195,7 +233,8 @@ void CommunicationChannel::Thread()
             }
             boost::this_thread::interruption_point();
             {
-                boost::unique_lock<boost::mutex> lock(m_mutex);
+                boost::unique_lock<boost::mutex> lock(m_mutex, boost::defer_lock);
+                SpinThenLock(lock, [this] { return !m_dataAvailable || m_closing; });
                 while (!ShouldAwakeThreadPredicate())
                     m_workerCondition.wait(lock);
             }

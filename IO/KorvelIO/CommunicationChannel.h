@@ -27,9 +27,14 @@
 //   nothing; the destructor waits for such readers to leave Read before it frees anything.
 // - A Read asking for more than is left of the held frame gets only what is left.
 //
+// A waiting reader, and the worker waiting for its frame to be read, first spin for a few tens
+// of microseconds (pausing, and yielding the CPU now and then) before they park: a frame that
+// comes within that time skips a condition variable's wake-up, and an idle channel costs no CPU.
+//
 // The handler must not call Read, IsDataAvaliable or SetDataAvailableHandler of the same
 // channel, nor drop its last reference: it hands the frame over to another thread.
 #include "ZephExport/Export.h"
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -92,6 +97,11 @@ private:
     ~CommunicationChannel() override;
 
     bool WorkerInterruptionRequested() const;
+    // Spins a few tens of microseconds for `ready` (read without the mutex) and the mutex to
+    // be free, then takes the mutex anyway: a waiter that the other side answers at once skips
+    // the condition variable's wake-up, and an idle one still parks.
+    template <class Ready>
+    void SpinThenLock(boost::unique_lock<boost::mutex>& lock, Ready ready);
 
     RefCountImpl m_refCount;
     bool m_withWorker;
@@ -102,9 +112,10 @@ private:
     boost::intrusive_ptr<IByteDataInput> m_input;
     boost::intrusive_ptr<IByteDataOutput> m_output;
     IDataAvailableHandler* m_handler = nullptr;
-    bool m_dataAvailable = false;
-    bool m_workerEnded = false;
-    bool m_closing = false;
+    // Written under the mutex; atomic only so that a spinning waiter may watch them.
+    std::atomic<bool> m_dataAvailable{false};
+    std::atomic<bool> m_workerEnded{false};
+    std::atomic<bool> m_closing{false};
     unsigned m_readersInside = 0;
     mutable boost::mutex m_mutex;
     boost::condition_variable m_workerCondition;
