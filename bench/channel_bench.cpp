@@ -3,8 +3,12 @@
 //   round trip  A sends a 64-byte frame, B (channel with worker) answers with the same bytes;
 //               plain: write 8 + write 64, read 8 + read 64 on each side; and the same with a
 //               hand-rolled reader thread in B, which isolates the cost of the thread hop.
+//               Two channel variants: B's main thread waits in Read itself, or learns of each
+//               frame through its handler (FrameQueue) first. CPU time of both processes too.
 //   one way     A sends 1 MiB frames, B reads them (channel with worker); plain: an 8-byte
 //               write, then 1024-byte writes, and the same reads.
+//   peak memory a receiving process whose peer announces a 2^30-byte frame and sends four
+//               bytes, with a 1 MiB frame bound and without.
 // INFO logging is off, as in production. Each variant runs several times, alternating with its
 // baseline; the median is reported. Usage: channel_bench [round-trips] [mebibytes] [repeats]
 #include <algorithm>
@@ -21,6 +25,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -108,8 +113,26 @@ struct FifoPair {
     }
 };
 
-// Runs `b` in a child process and `a` here; returns the seconds `a` reports.
-double RunPair(const std::function<double(const FifoPair&)>& a, const std::function<void(const FifoPair&)>& b)
+// Wall-clock seconds that side A reports, and the CPU seconds both processes used.
+struct Run {
+    double seconds;
+    double cpuSeconds;
+};
+
+double CpuSeconds(const struct rusage& usage)
+{
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double ProcessCpuSeconds()
+{
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return CpuSeconds(usage);
+}
+
+// Runs `b` in a child process and `a` here.
+Run RunPair(const std::function<double(const FifoPair&)>& a, const std::function<void(const FifoPair&)>& b)
 {
     FifoPair fifos;
     const pid_t pid = fork();
@@ -119,12 +142,14 @@ double RunPair(const std::function<double(const FifoPair&)>& a, const std::funct
         b(fifos);
         _exit(0);
     }
+    const double cpuBefore = ProcessCpuSeconds();
     const double seconds = a(fifos);
+    const double cpuA = ProcessCpuSeconds() - cpuBefore;
     int status = 0;
-    waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    struct rusage usage {};
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         Die("peer process failed");
-    return seconds;
+    return Run{seconds, cpuA + CpuSeconds(usage)};
 }
 
 // Side B of every variant: answers each frame with `answer(size)` bytes of it (0: no answer),
@@ -213,6 +238,32 @@ void ChannelB(const FifoPair& f, size_t answerSize, long long doneAfter)
     }
 }
 
+// ChannelB for fixed-size frames without a handler: B's main thread waits in Read itself.
+void ChannelDirectB(const FifoPair& f, size_t size)
+{
+    auto input = DataInputPipe::Create(f.toB, false);
+    auto output = DataOutputPipe::Create(f.toA, false);
+    auto channel = CommunicationChannel::Create(input, output, true);
+    std::vector<unsigned char> frame(size);
+    const unsigned char done = 1;
+    channel->Write(&done, 1);  // ready
+    while (channel->Read(frame.data(), size) == size)
+        channel->Write(frame.data(), size);
+}
+
+// ChannelDirectB without a worker: ReadHeader and Read on B's main thread, no thread hop.
+void ChannelSyncB(const FifoPair& f, size_t size)
+{
+    auto input = DataInputPipe::Create(f.toB, false);
+    auto output = DataOutputPipe::Create(f.toA, false);
+    auto channel = CommunicationChannel::Create(input, output, false);
+    std::vector<unsigned char> frame(size);
+    const unsigned char done = 1;
+    channel->Write(&done, 1);  // ready
+    while (channel->ReadHeader() == size && channel->Read(frame.data(), size) == size)
+        channel->Write(frame.data(), size);
+}
+
 // Side A: plain or through a channel without a worker. Times `frames` frames of `size` bytes,
 // each answered (round trip) or all answered once at the end (one way).
 double PlainA(const FifoPair& f, size_t size, long long frames, bool roundTrip)
@@ -261,6 +312,39 @@ double ChannelA(const FifoPair& f, size_t size, long long frames, bool roundTrip
     return seconds;
 }
 
+// Peak resident memory, in MiB, of a receiving process (channel with a worker, bounded to
+// `bound` bytes or not at all when 0) whose peer announces a 2^30-byte frame, sends four bytes
+// of it and closes.
+double ReceiverPeakMiB(unsigned long long bound)
+{
+    FifoPair f;
+    const pid_t pid = fork();
+    if (pid < 0)
+        Die("fork");
+    if (pid == 0) {
+        FLAGS_minloglevel = google::GLOG_ERROR;  // the unbounded receiver meets end of stream
+        auto input = DataInputPipe::Create(f.toB, false);
+        auto output = DataOutputPipe::Create(f.toA, false);
+        auto channel = bound ? CommunicationChannel::Create(input, output, true, bound)
+                             : CommunicationChannel::Create(input, output, true);
+        unsigned char four[4];
+        channel->Read(four, sizeof four);
+        _exit(0);
+    }
+    const int out = open(f.toB.c_str(), O_WRONLY);
+    const int in = open(f.toA.c_str(), O_RDONLY);
+    const unsigned long long length = 1ULL << 30;
+    WriteFull(out, &length, sizeof length);
+    WriteFull(out, "four", 4);
+    close(out);
+    int status = 0;
+    struct rusage usage {};
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        Die("receiver process failed");
+    close(in);
+    return usage.ru_maxrss / 1024.0;
+}
+
 double Median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -289,43 +373,83 @@ int main(int argc, char** argv)
     const long long mebibytes = Argument(argc, argv, 2, 256);
     const int repeats = static_cast<int>(Argument(argc, argv, 3, 5));
 
-    std::vector<double> plainTrip, threadTrip, channelTrip, plainFlow, channelFlow;
+    std::vector<Run> plainTrip, threadTrip, syncTrip, handlerTrip, directTrip, plainFlow, channelFlow;
+    auto roundTrip = [&](const std::function<void(const FifoPair&)>& b, bool channelA) {
+        return RunPair(
+            [&](const FifoPair& f) {
+                return channelA ? ChannelA(f, kSmall, trips, true) : PlainA(f, kSmall, trips, true);
+            },
+            b);
+    };
     for (int r = 0; r < repeats; ++r) {
-        plainTrip.push_back(RunPair([&](const FifoPair& f) { return PlainA(f, kSmall, trips, true); },
-                                    [&](const FifoPair& f) { PlainB(f, kSmall, -1); }));
-        threadTrip.push_back(RunPair([&](const FifoPair& f) { return PlainA(f, kSmall, trips, true); },
-                                     [&](const FifoPair& f) { PlainThreadB(f, kSmall, -1); }));
-        channelTrip.push_back(RunPair([&](const FifoPair& f) { return ChannelA(f, kSmall, trips, true); },
-                                      [&](const FifoPair& f) { ChannelB(f, kSmall, -1); }));
+        plainTrip.push_back(roundTrip([&](const FifoPair& f) { PlainB(f, kSmall, -1); }, false));
+        threadTrip.push_back(roundTrip([&](const FifoPair& f) { PlainThreadB(f, kSmall, -1); }, false));
+        syncTrip.push_back(roundTrip([&](const FifoPair& f) { ChannelSyncB(f, kSmall); }, true));
+        handlerTrip.push_back(roundTrip([&](const FifoPair& f) { ChannelB(f, kSmall, -1); }, true));
+        directTrip.push_back(roundTrip([&](const FifoPair& f) { ChannelDirectB(f, kSmall); }, true));
         plainFlow.push_back(RunPair([&](const FifoPair& f) { return PlainA(f, kLarge, mebibytes, false); },
                                     [&](const FifoPair& f) { PlainB(f, 0, mebibytes); }));
         channelFlow.push_back(RunPair([&](const FifoPair& f) { return ChannelA(f, kLarge, mebibytes, false); },
                                       [&](const FifoPair& f) { ChannelB(f, 0, mebibytes); }));
     }
 
-    const double plainUs = Median(plainTrip) / trips * 1e6;
-    const double threadUs = Median(threadTrip) / trips * 1e6;
-    const double channelUs = Median(channelTrip) / trips * 1e6;
-    const double plainMBs = mebibytes * double(kLarge) / 1e6 / Median(plainFlow);
-    const double channelMBs = mebibytes * double(kLarge) / 1e6 / Median(channelFlow);
-    std::printf("round trip, 64-byte frames (%lld per run, median of %d runs)\n", trips, repeats);
-    std::printf("  plain FIFO ping-pong        %8.2f us\n", plainUs);
-    std::printf("  plain, B with reader thread %8.2f us   ratio %.2fx\n", threadUs, threadUs / plainUs);
-    std::printf("  channel, B with worker      %8.2f us   ratio %.2fx (target <= 1.5x)\n", channelUs,
-                channelUs / plainUs);
+    // Microseconds per round trip: the median wall time, and the median CPU time of both sides.
+    auto us = [&](const std::vector<Run>& runs, double Run::*field) {
+        std::vector<double> values;
+        for (const Run& run : runs)
+            values.push_back(run.*field);
+        return Median(values) / trips * 1e6;
+    };
+    auto flowMBs = [&](const std::vector<Run>& runs) {
+        std::vector<double> values;
+        for (const Run& run : runs)
+            values.push_back(run.seconds);
+        return mebibytes * double(kLarge) / 1e6 / Median(values);
+    };
+    const double plainUs = us(plainTrip, &Run::seconds);
+    const double plainMBs = flowMBs(plainFlow);
+    const double channelMBs = flowMBs(channelFlow);
+    const std::string baseline = "plain FIFO ping-pong " + ZephBench::Figure(plainUs, "us");
+    char ratio[32];
+    std::printf("round trip, 64-byte frames (%lld per run, median of %d runs; CPU of both processes)\n", trips,
+                repeats);
+    std::printf("  plain FIFO ping-pong           %8.2f us   CPU %6.2f us\n", plainUs, us(plainTrip, &Run::cpuSeconds));
+    struct Variant {
+        const char* what;
+        const char* row;
+        const std::vector<Run>& runs;
+        const char* target;
+    } variants[] = {
+        {"plain, B with reader thread", "plain ping-pong with a reader thread in B", threadTrip, "(reference)"},
+        {"channel, B without worker", "channel round trip, 64-byte frames, B without worker", syncTrip, "(reference)"},
+        {"channel, B reads in Read", "channel round trip, 64-byte frames, B waits in Read", directTrip, "<= 1.3x"},
+        {"channel, B through its handler", "channel round trip, 64-byte frames, B through its handler", handlerTrip,
+         "(reported)"},
+    };
+    for (const Variant& v : variants) {
+        const double wall = us(v.runs, &Run::seconds);
+        const double cpu = us(v.runs, &Run::cpuSeconds);
+        std::printf("  %-30s %8.2f us   CPU %6.2f us   ratio %.2fx (target %s)\n", v.what, wall, cpu, wall / plainUs,
+                    v.target);
+        std::snprintf(ratio, sizeof ratio, "%.2fx", wall / plainUs);
+        ZephBench::PrintRow(v.row, ZephBench::Figure(wall, "us") + ", CPU " + ZephBench::Figure(cpu, "us"), baseline,
+                            ratio, v.target);
+    }
     std::printf("one way, 1 MiB frames (%lld MiB per run, median of %d runs)\n", mebibytes, repeats);
     std::printf("  plain FIFO, 1024-byte calls %8.1f MB/s\n", plainMBs);
     std::printf("  channel, B with worker      %8.1f MB/s   %.0f%% of plain (target >= 80%%)\n", channelMBs,
                 100 * channelMBs / plainMBs);
-    char ratio[32];
-    std::snprintf(ratio, sizeof ratio, "%.2fx", channelUs / plainUs);
-    ZephBench::PrintRow("channel round trip, 64-byte frames, worker", ZephBench::Figure(channelUs, "us"),
-                        "plain FIFO ping-pong " + ZephBench::Figure(plainUs, "us"), ratio, "<= 1.5x");
-    std::snprintf(ratio, sizeof ratio, "%.2fx", threadUs / plainUs);
-    ZephBench::PrintRow("plain ping-pong with a reader thread in B", ZephBench::Figure(threadUs, "us"),
-                        "plain FIFO ping-pong " + ZephBench::Figure(plainUs, "us"), ratio, "(reference)");
     std::snprintf(ratio, sizeof ratio, "%.0f %%", 100 * channelMBs / plainMBs);
     ZephBench::PrintRow("channel one way, 1 MiB frames, worker", ZephBench::Figure(channelMBs, "MB/s"),
                         "plain FIFO, 1024-byte calls " + ZephBench::Figure(plainMBs, "MB/s"), ratio, ">= 80 %");
+
+    const double unboundedMiB = ReceiverPeakMiB(0);
+    const double boundedMiB = ReceiverPeakMiB(1 << 20);
+    std::printf("receiver's peak memory, peer announces 2^30 bytes and sends 4\n");
+    std::printf("  no bound                    %8.1f MiB\n", unboundedMiB);
+    std::printf("  bound of 1 MiB              %8.1f MiB\n", boundedMiB);
+    std::snprintf(ratio, sizeof ratio, "%.3fx", boundedMiB / unboundedMiB);
+    ZephBench::PrintRow("receiver's peak memory, 2^30 announced, 1 MiB bound", ZephBench::Figure(boundedMiB, "MiB"),
+                        "no bound " + ZephBench::Figure(unboundedMiB, "MiB"), ratio, "no frame allocated");
     return 0;
 }

@@ -1,6 +1,7 @@
 // CommunicationChannel between two processes over real FIFOs and pipes: many frames with
-// their contents checked, and a peer that dies mid-frame or sends garbage.
+// their contents checked, and a peer that dies mid-frame, sends garbage or announces too much.
 #include <csignal>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -34,7 +35,8 @@ struct Conversation {
     ZephExamples::FrameQueue frames;
     boost::intrusive_ptr<IDataChannel> channel;
 
-    Conversation(const std::string& mode, bool worker) : withWorker(worker)
+    // `bound`: the largest frame length this side trusts; 0 for none.
+    Conversation(const std::string& mode, bool worker, unsigned long long bound = 0) : withWorker(worker)
     {
         if (mkfifo(toPeer.c_str(), 0600) != 0 || mkfifo(fromPeer.c_str(), 0600) != 0)
             throw std::runtime_error("mkfifo failed");
@@ -42,7 +44,8 @@ struct Conversation {
         FinishesWithin("opening the FIFOs", [&] {
             auto output = DataOutputPipe::Create(toPeer, false);
             auto input = DataInputPipe::Create(fromPeer, false);
-            channel = CommunicationChannel::Create(input, output, withWorker);
+            channel = bound ? CommunicationChannel::Create(input, output, withWorker, bound)
+                            : CommunicationChannel::Create(input, output, withWorker);
         });
         if (withWorker)
             channel->SetDataAvailableHandler(&frames);
@@ -138,4 +141,45 @@ TEST(ChannelOverFifos, GarbageLengthEndsTheWorkerWhileThePeerStillRuns)
     // Closing our end lets the peer see end of input and finish.
     FinishesWithin("closing the channel", [&] { talk.channel.reset(); });
     EXPECT_EQ(talk.PeerExit(), 0);
+}
+
+// Peak resident memory of this process since the last reset, in KiB.
+long PeakKiB()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.compare(0, 6, "VmHWM:") == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+TEST(ChannelOverFifos, LengthAboveTheBoundEndsTheWorkerOrThrowsWithoutAllocatingIt)
+{
+    ZephTest::LogCapture quiet(google::GLOG_WARNING);
+    std::ofstream("/proc/self/clear_refs") << "5";  // resets the peak
+    const long before = PeakKiB();
+    {
+        Conversation talk("huge", true, 1 << 20);
+        talk.Send("go");
+        EXPECT_TRUE(talk.Receive().empty());  // 2^30 announced: the worker ends, nothing is held
+        EXPECT_FALSE(talk.channel->IsDataAvaliable());
+        FinishesWithin("closing the channel", [&] { talk.channel.reset(); });
+        EXPECT_EQ(talk.PeerExit(), 0);
+    }
+    {
+        Conversation talk("huge", false, 1 << 30);  // the bound itself is allowed
+        talk.Send("go");
+        EXPECT_EQ(FinishesWithin("ReadHeader", [&] { return talk.channel->ReadHeader(); }), 1u << 30);
+    }
+    Conversation talk("huge", false, (1 << 30) - 1);
+    talk.Send("go");
+    try {
+        talk.channel->ReadHeader();
+        ADD_FAILURE() << "no exception";
+    } catch (const IOException& e) {
+        const std::string* details = boost::get_error_info<Korvel::DetailsInfo>(e);
+        ASSERT_TRUE(details);
+        EXPECT_EQ(*details, "1073741824");
+    }
+    EXPECT_LT(PeakKiB() - before, 64 * 1024) << "the announced frame was allocated";
 }

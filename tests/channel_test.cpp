@@ -7,6 +7,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <type_traits>
 
 #include <gtest/gtest.h>
 
@@ -293,6 +294,9 @@ TEST(ChannelWithWorker, ThrowingHandlerEndsTheWorkerButItsFrameStaysReadable)
     unsigned char buf[4];
     EXPECT_EQ(FinishesWithin("Read after the worker ended", [&] { return channel->Read(buf, 4); }), 0u);
 }
+
+// Only the last Release may end a channel: `delete` on one must not compile.
+static_assert(!std::is_destructible<CommunicationChannel>::value, "CommunicationChannel's destructor is callable");
 
 TEST(ChannelLifetime, DestroyedWhileTheWorkerWaitsForItsFrameToBeRead)
 {

@@ -1,13 +1,18 @@
 #include "IO/KorvelIO/CommunicationChannel.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <limits>
+#include <string>
 
 #include <boost/bind/bind.hpp>
 #include <boost/thread/lock_types.hpp>
 #include <boost/thread/locks.hpp>
 
 #include "IO/Detail/RefCounting.h"
+#include "IO/Detail/Throw.h"
+#include "IO/Exception.h"
 #include "ZephException/CallStack.h"
 
 namespace Korvel {
@@ -24,19 +29,59 @@ void MakeRoom(std::vector<unsigned char>& buffer, unsigned long long size)
         buffer.reserve(std::max<unsigned long long>(size, std::min(2 * buffer.capacity(), buffer.max_size())));
 }
 
+// Long enough to cover a round trip to another process and back, short enough that an idle
+// channel's waiters are parked almost at once.
+const auto kSpinLimit = std::chrono::microseconds(40);
+
+void Pause()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
 }  // namespace
+
+template <class Ready>
+void CommunicationChannel::SpinThenLock(boost::unique_lock<boost::mutex>& lock, Ready ready)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kSpinLimit;
+    for (unsigned turn = 1;; ++turn) {
+        if (ready() && lock.try_lock())
+            return;
+        Pause();
+        if (turn % 32 == 0) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                break;
+            // The thread we wait for may be queued on this very CPU (two cores, three busy
+            // threads per round trip): without yielding, it would wait for the whole spin.
+            boost::this_thread::yield();
+        }
+    }
+    lock.lock();
+}
 
 boost::intrusive_ptr<IDataChannel> CommunicationChannel::Create(boost::intrusive_ptr<IByteDataInput> input,
                                                                 boost::intrusive_ptr<IByteDataOutput> output,
                                                                 bool withWorker)
 {
+    return Create(std::move(input), std::move(output), withWorker, std::numeric_limits<unsigned long long>::max());
+}
+
+boost::intrusive_ptr<IDataChannel> CommunicationChannel::Create(boost::intrusive_ptr<IByteDataInput> input,
+                                                                boost::intrusive_ptr<IByteDataOutput> output,
+                                                                bool withWorker, unsigned long long maxFrameLength)
+{
     return boost::intrusive_ptr<IDataChannel>(
-        new CommunicationChannel(std::move(input), std::move(output), withWorker));
+        new CommunicationChannel(std::move(input), std::move(output), withWorker, maxFrameLength));
 }
 
 CommunicationChannel::CommunicationChannel(boost::intrusive_ptr<IByteDataInput> input,
-                                           boost::intrusive_ptr<IByteDataOutput> output, bool withWorker)
-    : m_withWorker(withWorker), m_input(std::move(input)), m_output(std::move(output))
+                                           boost::intrusive_ptr<IByteDataOutput> output, bool withWorker,
+                                           unsigned long long maxFrameLength)
+    : m_withWorker(withWorker), m_maxFrameLength(maxFrameLength), m_input(std::move(input)), m_output(std::move(output))
 {
     if (m_withWorker) {
         // The worker reads m_worker (through the predicates) only under the mutex, so holding
@@ -87,6 +132,11 @@ unsigned long long CommunicationChannel::Read(unsigned char* buffer, unsigned lo
         }
     } presence(*this);
 
+    if (!ShouldAwakeReaderPredicate() && !m_workerEnded) {
+        // Still counted as inside Read while spinning, so the destructor waits for us.
+        lock.unlock();
+        SpinThenLock(lock, [this] { return m_dataAvailable || m_workerEnded || m_closing; });
+    }
     while (!ShouldAwakeReaderPredicate() && !m_workerEnded)
         m_readerCondition.wait(lock);
     if (!m_dataAvailable)
@@ -126,6 +176,9 @@ unsigned long long CommunicationChannel::ReadHeader()
 {
     unsigned long long length = 0;
     m_input->Read(reinterpret_cast<unsigned char*>(&length), sizeof length);
+    if (length > m_maxFrameLength)
+        KORVEL_THROW(IOException() << DescriptionInfo("Frame length above the channel's bound")
+                                   << DetailsInfo(std::to_string(length)));
     return length;
 }
 
@@ -161,7 +214,8 @@ void CommunicationChannel::Thread()
             // A short read leaves the missing bytes zero; nothing at all reads as length 0.
             unsigned long long length = 0;
             m_input->Read(reinterpret_cast<unsigned char*>(&length), sizeof length);
-            if (length == 0)
+            // A length above the bound is treated like a corrupt one: nothing is allocated.
+            if (length == 0 || length > m_maxFrameLength)
                 break;
             // Throws for a length no buffer can hold; caught below like any other failure.
             MakeRoom(payload, length);
@@ -179,7 +233,8 @@ void CommunicationChannel::Thread()
             }
             boost::this_thread::interruption_point();
             {
-                boost::unique_lock<boost::mutex> lock(m_mutex);
+                boost::unique_lock<boost::mutex> lock(m_mutex, boost::defer_lock);
+                SpinThenLock(lock, [this] { return !m_dataAvailable || m_closing; });
                 while (!ShouldAwakeThreadPredicate())
                     m_workerCondition.wait(lock);
             }

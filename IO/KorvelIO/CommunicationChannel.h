@@ -28,9 +28,14 @@
 ///   nothing; the destructor waits for such readers to leave Read before it frees anything.
 /// - A Read asking for more than is left of the held frame gets only what is left.
 ///
+/// A waiting reader, and the worker waiting for its frame to be read, first spin for a few tens
+/// of microseconds (pausing, and yielding the CPU now and then) before they park: a frame that
+/// comes within that time skips a condition variable's wake-up, and an idle channel costs no CPU.
+///
 /// The handler must not call Read, IsDataAvaliable or SetDataAvailableHandler of the same
 /// channel, nor drop its last reference: it hands the frame over to another thread.
 #include "ZephExport/Export.h"
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -53,10 +58,12 @@ public:
     /// when Create returns. Thread creation errors (boost::thread_resource_error) pass out.
     static boost::intrusive_ptr<IDataChannel> Create(boost::intrusive_ptr<IByteDataInput> input,
                                                      boost::intrusive_ptr<IByteDataOutput> output, bool withWorker);
-
-    /// Stops and joins the worker (interrupt, cancel the input, wake, join), then releases
-    /// the output and the input.
-    ~CommunicationChannel() override;
+    /// The same, trusting no announced length above `maxFrameLength` bytes. Such a length ends
+    /// the worker as an end of stream does, before anything is allocated for it; without a
+    /// worker ReadHeader throws instead. Outgoing frames are not bounded.
+    static boost::intrusive_ptr<IDataChannel> Create(boost::intrusive_ptr<IByteDataInput> input,
+                                                     boost::intrusive_ptr<IByteDataOutput> output, bool withWorker,
+                                                     unsigned long long maxFrameLength);
 
     int AddRef() const override;
     int GetRefCount() const override;
@@ -70,7 +77,9 @@ public:
     void SetDataAvailableHandler(IDataAvailableHandler* handler) override;
     bool IsDataAvaliable() const override;
     /// The next frame's length from the input; 0 when the input delivers nothing. Only for
-    /// channels without a worker.
+    /// channels without a worker. A length above the channel's bound throws IOException
+    /// (DetailsInfo = the length in decimal) after its 8 bytes were taken: the stream is then
+    /// out of step and only fit to be closed.
     unsigned long long ReadHeader() override;
     /// Sends one frame; returns what the output's payload write returned. Not locked:
     /// callers writing from several threads serialise their writes.
@@ -87,21 +96,31 @@ public:
 
 private:
     CommunicationChannel(boost::intrusive_ptr<IByteDataInput> input, boost::intrusive_ptr<IByteDataOutput> output,
-                         bool withWorker);
+                         bool withWorker, unsigned long long maxFrameLength);
+    // Only the last Release destroys a channel. Stops and joins the worker (interrupt, cancel
+    // the input, wake, join), then releases the output and the input.
+    ~CommunicationChannel() override;
 
     bool WorkerInterruptionRequested() const;
+    // Spins a few tens of microseconds for `ready` (read without the mutex) and the mutex to
+    // be free, then takes the mutex anyway: a waiter that the other side answers at once skips
+    // the condition variable's wake-up, and an idle one still parks.
+    template <class Ready>
+    void SpinThenLock(boost::unique_lock<boost::mutex>& lock, Ready ready);
 
     RefCountImpl m_refCount;
     bool m_withWorker;
+    unsigned long long m_maxFrameLength;
     std::shared_ptr<boost::thread> m_worker;
     std::vector<unsigned char> m_frame;
     unsigned long long m_readPosition = 0;
     boost::intrusive_ptr<IByteDataInput> m_input;
     boost::intrusive_ptr<IByteDataOutput> m_output;
     IDataAvailableHandler* m_handler = nullptr;
-    bool m_dataAvailable = false;
-    bool m_workerEnded = false;
-    bool m_closing = false;
+    // Written under the mutex; atomic only so that a spinning waiter may watch them.
+    std::atomic<bool> m_dataAvailable{false};
+    std::atomic<bool> m_workerEnded{false};
+    std::atomic<bool> m_closing{false};
     unsigned m_readersInside = 0;
     mutable boost::mutex m_mutex;
     boost::condition_variable m_workerCondition;

@@ -6,6 +6,8 @@
 //                  a 100-byte frame, and kills itself.
 //   garbage        waits for a frame, sends "whole", then a length of 2^64-1 and some junk;
 //                  exits when the test closes its end.
+//   huge           waits for a frame, announces 2^30 bytes and sends four; exits when the test
+//                  closes its end.
 #include <csignal>
 #include <cstring>
 #include <iostream>
@@ -52,7 +54,7 @@ int main(int argc, char** argv)
 {
     FLAGS_minloglevel = google::GLOG_WARNING;
     if (argc != 4) {
-        std::cerr << "usage: channel_peer echo|send-then-die|garbage IN OUT\n";
+        std::cerr << "usage: channel_peer echo|send-then-die|garbage|huge IN OUT\n";
         return 2;
     }
     const std::string mode = argv[1];
@@ -79,6 +81,13 @@ int main(int argc, char** argv)
         const unsigned char junk[] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 1, 2, 3, 4, 5, 6, 7};
         output->Write(junk, sizeof junk);
         channel->ReadHeader();  // returns at end of input: the test has closed its end
+        return 0;
+    }
+    if (mode == "huge") {
+        const unsigned long long length = 1ULL << 30;
+        output->Write(reinterpret_cast<const unsigned char*>(&length), sizeof length);
+        output->Write(reinterpret_cast<const unsigned char*>("four"), 4);
+        channel->ReadHeader();
         return 0;
     }
     return 2;
