@@ -99,6 +99,8 @@ private:
 TEST_F(ChannelDestroyed, AwaitingALengthWaitsForTheBlockedReadAndAnnouncesNothing)
 {
     Link link;
+    // A worker not yet in its read would stop at its first interruption point instead.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     auto destroyed = DestroyAsync(link.channel);
     EXPECT_EQ(destroyed.wait_for(kStillBlocked), std::future_status::timeout) << "Cancel cannot stop a pipe read";
     // A whole frame frees the blocked read; the interrupted worker drops it without a word.
