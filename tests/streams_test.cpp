@@ -102,7 +102,6 @@ TEST(SeekableInputs, ReadSeekAndHelpersAlike)
         EXPECT_EQ(Read(*input, 3), "234");
         if (kind.refusesPastEnd) {
             IOException e = Thrown([&] { input->SetPosition(11); });
-            ASSERT_NE(boost::get_error_info<IOException::SeekInfo>(e), nullptr);
             EXPECT_EQ(*boost::get_error_info<IOException::SeekInfo>(e), 11u);
             EXPECT_EQ(Info<boost::throw_function>(e), "SetPosition");
             EXPECT_EQ(input->GetPosition(), 5u);
@@ -119,9 +118,7 @@ TEST(SeekableInputs, ReadSeekAndHelpersAlike)
         // The helpers read once from where the stream is: no rewind, a zero tail.
         EXPECT_EQ(StreamToBufferString(input.get()), std::string("56789\0\0\0\0\0", 10));
         input->SetPosition(0);
-        Bytes all(content.begin(), content.end());
-        all.push_back(0);
-        EXPECT_EQ(StreamToBuffer(input.get(), true), all);
+        EXPECT_EQ(StreamToBuffer(input.get(), true), Bytes(U(content), U(content) + 11));  // with the NUL
         input->SetPosition(0);
         EXPECT_EQ(MD5Generate(input, "salt"), MD5Generate(Bytes(content.begin(), content.end()), "salt"));
         EXPECT_EQ(input->GetPosition(), 10u);
