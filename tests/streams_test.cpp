@@ -166,7 +166,8 @@ TEST(DataOutputString, OverwritesGrowsResizesAndRefusesOverflow)
     output->SetSize(10);
     EXPECT_EQ(text, std::string("Jelp!?x\0\0\0", 10));
     EXPECT_EQ(output->GetPosition(), 7u);
-    output->SetSize(2);
+    output->SetPosition(3);
+    output->SetSize(2);  // one short of the position
     EXPECT_EQ(output->GetPosition(), 2u);
     output->Write(U("c"), 1);
     EXPECT_EQ(text, "Jec");
