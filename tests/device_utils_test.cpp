@@ -1,5 +1,5 @@
 // Volume, device and DVD-media queries: over a stand-in layer for what this machine can't have
-// (volumes under /Volumes, DVD media), and over the real mount table, udev and folders.
+// (volumes under /Volumes, DVD media), and over a real mount table, udev and folders.
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -20,12 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct FakeVolume {
-    std::string name;
-    bool server;
-    std::optional<std::string> deviceId;
-};
-
 struct FakeDevice {
     std::optional<std::string> bsdName;
     std::vector<std::string> media;  // udev's ID_CDROM_MEDIA_* flags
@@ -36,7 +30,7 @@ const std::vector<std::string> kPressedDvd = {"ID_CDROM_MEDIA_DVD"};
 // Answers from tables, counts volume queries, tracks its entries; installed while it lives.
 class FakeLayer : public IDeviceLayer {
 public:
-    FakeLayer(std::vector<FakeVolume> volumes, std::map<std::string, FakeDevice> devices)
+    FakeLayer(std::vector<Korvel::Platform::MountedVolume> volumes, std::map<std::string, FakeDevice> devices)
         : m_volumes(std::move(volumes)), m_devices(std::move(devices))
     {
         Korvel::Platform::SetDeviceLayerForTesting(this);
@@ -46,10 +40,7 @@ public:
     std::vector<Korvel::Platform::MountedVolume> GetVolumes() override
     {
         ++volumeQueries;
-        std::vector<Korvel::Platform::MountedVolume> volumes;
-        for (const FakeVolume& v : m_volumes)
-            volumes.push_back({static_cast<int>(volumes.size()), v.name, !v.server, v.deviceId});
-        return volumes;
+        return m_volumes;
     }
     io_service_t GetMatchingService(const std::string& bsdName) override
     {
@@ -68,7 +59,7 @@ public:
 private:
     const FakeDevice& Device(io_service_t entry) const { return m_devices.at(m_handles.at(entry)); }
 
-    std::vector<FakeVolume> m_volumes;
+    std::vector<Korvel::Platform::MountedVolume> m_volumes;
     std::map<std::string, FakeDevice> m_devices;
     std::map<io_service_t, std::string> m_handles;
     io_service_t m_next = 0;
@@ -115,11 +106,11 @@ TEST(DeviceUtils, EmptyArgumentsThrowWithTheirOwnFunctionName)
 
 TEST(DeviceUtils, FirstLocalVolumeWhoseFolderBeginsThePathWins)
 {
-    FakeLayer layer({{"Disc", true, "srv0"},
-                     {"Disc", false, "disk3"},
-                     {"Disc2", false, "disk4"},
-                     {"Cafe\xCC\x81", false, "disk5"},
-                     {"Bare", false, std::nullopt}},
+    FakeLayer layer({{0, "Disc", false, "srv0"},
+                     {1, "Disc", true, "disk3"},
+                     {2, "Disc2", true, "disk4"},
+                     {3, "Cafe\xCC\x81", true, "disk5"},
+                     {4, "Bare", true, std::nullopt}},
                     {});
     EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Disc/a/file"), "disk3");    // server volume skipped
     EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Disc2/file"), "disk3");     // a prefix on text
@@ -132,7 +123,7 @@ TEST(DeviceUtils, FirstLocalVolumeWhoseFolderBeginsThePathWins)
 
 TEST(DeviceUtils, DevicePathsAndDvdMediaReleaseEveryEntry)
 {
-    FakeLayer layer({{"Movie", false, "disk3"}, {"Nameless", false, "disk7"}, {"Ghost", false, "disk8"}},
+    FakeLayer layer({{0, "Movie", true, "disk3"}, {1, "Nameless", true, "disk7"}, {2, "Ghost", true, "disk8"}},
                     {{"disk3", {"disk3", kPressedDvd}}, {"disk7", {std::nullopt, {}}}, {"disk5", {"disk5", {}}}});
     EXPECT_EQ(ObtainFullBSDDevicePathForVolumePath("/Volumes/Movie/VIDEO_TS", true), "/dev/rdisk3");
     EXPECT_EQ(ObtainFullBSDDevicePathForVolumePath("/Volumes/Movie", false), "/dev/disk3");
@@ -152,18 +143,16 @@ TEST(DeviceUtils, DevicePathsAndDvdMediaReleaseEveryEntry)
 
 TEST(DeviceUtils, EveryDvdMediumIsADvdButNoCdOrBluRay)
 {
-    const std::pair<const char*, bool> kinds[] = {{"DVD", true},        {"DVD_R", true},
-                                                  {"DVD_RW", true},     {"DVD_RW_RO", true},
-                                                  {"DVD_PLUS_R", true}, {"DVD_PLUS_RW", true},
-                                                  {"DVD_RAM", true},    {"DVD_PLUS_R_DL", true},
-                                                  {"DVD_R_DL", true},   {"DVD_PLUS_RW_DL", true},
-                                                  {"CD", false},        {"CD_R", false},
-                                                  {"CD_RW", false},     {"BD", false},
-                                                  {"BD_R", false},      {"BD_RE", false}};
-    for (const auto& [kind, dvd] : kinds) {
-        FakeLayer layer({}, {{"sr0", {"sr0", {std::string("ID_CDROM_MEDIA_") + kind}}}});
-        EXPECT_EQ(IsDeviceDVDWithDeviceId("sr0"), dvd) << kind;
-    }
+    const std::pair<std::vector<std::string>, bool> kinds[] = {
+        {{"DVD", "DVD_R", "DVD_RW", "DVD_RW_RO", "DVD_PLUS_R", "DVD_PLUS_RW", "DVD_RAM", "DVD_PLUS_R_DL", "DVD_R_DL",
+          "DVD_PLUS_RW_DL"},
+         true},
+        {{"CD", "CD_R", "CD_RW", "BD", "BD_R", "BD_RE"}, false}};
+    for (const auto& [names, dvd] : kinds)
+        for (const std::string& kind : names) {
+            FakeLayer layer({}, {{"sr0", {"sr0", {"ID_CDROM_MEDIA_" + kind}}}});
+            EXPECT_EQ(IsDeviceDVDWithDeviceId("sr0"), dvd) << kind;
+        }
     FakeLayer empty({}, {{"sr0", {"sr0", {}}}});
     EXPECT_FALSE(IsDeviceDVDWithDeviceId("sr0"));
 }
@@ -171,7 +160,7 @@ TEST(DeviceUtils, EveryDvdMediumIsADvdButNoCdOrBluRay)
 TEST(DeviceUtils, IsVolumeDvdNeedsAnExistingPathBelowAVolumesFolder)
 {
     ZephTest::TempDir dir;
-    FakeLayer layer({{"Movie", false, "disk3"}}, {{"disk3", {"disk3", kPressedDvd}}});
+    FakeLayer layer({{0, "Movie", true, "disk3"}}, {{"disk3", {"disk3", kPressedDvd}}});
     EXPECT_FALSE(IsVolumeDVD("/Volumes"));
     EXPECT_FALSE(IsVolumeDVD("/Volumes/Movie/no-such-file"));
     EXPECT_FALSE(IsVolumeDVD(fs::path(dir.Path()).parent_path().string() + "/"));  // two components

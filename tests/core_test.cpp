@@ -1,0 +1,168 @@
+// Reference counting, locks, exceptions, call stacks, logging and the helper libraries.
+#include <filesystem>
+#include <future>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "IO/Detail/Log.h"
+#include "IO/ZephIO.h"
+#include "ZephHash/MD5Generate.h"
+#include "support/Doubles.h"
+#include "support/LogCapture.h"
+#include "support/TempDir.h"
+
+using namespace Korvel;
+using namespace Korvel::Core;
+
+namespace {
+
+const unsigned char kBytes[10] = {};
+
+struct Costly {
+    int* formatted;
+};
+
+std::ostream& operator<<(std::ostream& out, const Costly& c)
+{
+    ++*c.formatted;
+    return out << "costly";
+}
+
+__attribute__((noinline)) void InnerFrame()
+{
+    throw AddStack(std::invalid_argument("volumePath is empty"));
+}
+
+bool TryLockFromAnotherThread(ILockable& lockable)
+{
+    return std::async(std::launch::async,
+                      [&] {
+                          const bool taken = lockable.TryLock();
+                          if (taken)
+                              lockable.Unlock();
+                          return taken;
+                      })
+        .get();
+}
+
+}  // namespace
+
+TEST(RefCount, SharedAcrossInterfacesAndThreadsAndTheLastReleaseDestroysOnce)
+{
+    int destroyed = 0;
+    auto probe = ZephTest::ScriptedOutput::Create();
+    probe->destroyed = &destroyed;
+    boost::intrusive_ptr<IDataOutput> a = probe;
+    probe.reset();
+    boost::intrusive_ptr<IByteDataOutput> b = a.get();
+    boost::intrusive_ptr<IRefCountable> c = a.get();
+    EXPECT_EQ(c->GetRefCount(), 3);
+    auto churn = [&] {
+        for (int i = 0; i < 100000; ++i)
+            boost::intrusive_ptr<IDataOutput> copy = a;
+    };
+    std::thread t1(churn), t2(churn);
+    t1.join();
+    t2.join();
+    a.reset();
+    b.reset();
+    EXPECT_EQ(c->AddRef(), 2);
+    EXPECT_EQ(c->Release(), 1);
+    EXPECT_EQ(destroyed, 0);
+    c.reset();
+    EXPECT_EQ(destroyed, 1);
+}
+
+TEST(Lock, TryLockFailsWhileHeldAndAutoLockReleasesOnAnException)
+{
+    boost::intrusive_ptr<IDataInput> input = DataInputMemory::Create(kBytes, sizeof kBytes);
+    input->Lock();
+    EXPECT_FALSE(TryLockFromAnotherThread(*input));
+    input->Unlock();
+    EXPECT_TRUE(TryLockFromAnotherThread(*input));
+    try {
+        AutoLock guard(input.get());
+        EXPECT_FALSE(TryLockFromAnotherThread(*input));
+        throw std::runtime_error("leave the scope");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_TRUE(TryLockFromAnotherThread(*input));
+}
+
+TEST(Exceptions, AFailedSeekCarriesOnlyItsPositionAndWhereItWasThrown)
+{
+    auto input = DataInputMemory::Create(kBytes, sizeof kBytes);
+    EXPECT_THROW(input->SetPosition(11), CoreException);
+    EXPECT_THROW(input->SetPosition(11), Korvel::Exception);
+    try {
+        input->SetPosition(42);
+        FAIL() << "no throw";
+    } catch (const IOException& e) {
+        EXPECT_EQ(*boost::get_error_info<IOException::SeekInfo>(e), 42u);
+        EXPECT_EQ(boost::get_error_info<CallStackInfo>(e), nullptr);
+        EXPECT_EQ(boost::get_error_info<DescriptionInfo>(e), nullptr);
+        EXPECT_STREQ(*boost::get_error_info<boost::throw_function>(e), "SetPosition");
+        EXPECT_NE(std::string(*boost::get_error_info<boost::throw_file>(e)).find("DataInputMemory.cpp"),
+                  std::string::npos);
+    }
+}
+
+TEST(Exceptions, AddStackAttachesTheCallStack)
+{
+    IOException e;
+    EXPECT_EQ(&AddStack(e << DescriptionInfo("x")), &e);
+    ASSERT_NE(boost::get_error_info<CallStackInfo>(e), nullptr);
+    EXPECT_FALSE(boost::get_error_info<CallStackInfo>(e)->empty());
+    try {
+        InnerFrame();
+    } catch (const std::invalid_argument& error) {
+        const std::string what = error.what();
+        EXPECT_EQ(what.rfind("volumePath is empty\n", 0), 0u) << what;
+        EXPECT_NE(what.find("InnerFrame"), std::string::npos) << what;
+    }
+}
+
+TEST(CallStack, ReportsOpenScopesOfTheCallingThreadOnly)
+{
+    {
+        StackDebugInfo::Descr scope("worker.cpp", "ScopedWork");
+        EXPECT_NE(GetCallStack().find("ScopedWork (worker.cpp)"), std::string::npos) << GetCallStack();
+        EXPECT_EQ(std::async(std::launch::async, [] { return GetCallStack(); }).get().find("ScopedWork"),
+                  std::string::npos);
+    }
+    EXPECT_EQ(GetCallStack().find("ScopedWork"), std::string::npos);
+}
+
+TEST(Logging, WritesThroughGlogWithItsSourceAndFormatsNothingBelowTheLevel)
+{
+    int formatted = 0;
+    ZephTest::LogCapture capture(google::GLOG_WARNING);
+    KORVEL_LOG(INFO) << Costly{&formatted};
+    EXPECT_EQ(formatted, 0);
+    KORVEL_LOG(WARNING) << "about " << 3 << " things " << Costly{&formatted};
+    EXPECT_EQ(formatted, 1);
+    const auto lines = capture.Lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].message, "about 3 things costly");
+    EXPECT_EQ(lines[0].severity, google::GLOG_WARNING);
+    EXPECT_EQ(lines[0].file, "core_test.cpp");
+}
+
+TEST(Siblings, MD5OfBytesThenTextAndNestedFolders)
+{
+    EXPECT_EQ(MD5Generate(std::vector<unsigned char>{}, ""), "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(MD5Generate(std::vector<unsigned char>{'a'}, "bc"), "900150983cd24fb0d6963f7d28e17f72");  // "abc"
+
+    EXPECT_EQ(ioPath(std::string("a/b/c")).parent_path().utf8string(), "a/b");
+    ZephTest::TempDir dir;
+    const ioPath nested(dir.File("one/two"));
+    EXPECT_TRUE(ioPath::create_directories(nested));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.File("one/two")));
+    EXPECT_FALSE(ioPath::create_directories(nested));  // already there: nothing to do
+    EXPECT_FALSE(ioPath::create_directories(ioPath()));
+}
