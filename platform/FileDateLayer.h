@@ -11,6 +11,9 @@ namespace Platform {
 // A point in time as milliseconds since 1970-01-01 00:00:00 UTC (ICU's UDate).
 typedef double DateValue;
 
+// The creation date's text: ISO week-based year, hours 1 to 24, as the original platform wrote it.
+constexpr char kCreationDatePattern[] = "YYYY-MM-dd kk:mm:ss";
+
 // Birth time of the item itself (a final symbolic link is not followed), to the nanosecond;
 // none when the item can't be examined or its file system records no birth time.
 std::optional<DateValue> CreationDateOfItem(const std::string& path);

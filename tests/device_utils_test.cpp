@@ -109,12 +109,14 @@ TEST(DeviceUtils, FirstLocalVolumeWhoseFolderBeginsThePathWins)
     FakeLayer layer({{0, "Disc", false, "srv0"},
                      {1, "Disc", true, "disk3"},
                      {2, "Disc2", true, "disk4"},
-                     {3, "Cafe\xCC\x81", true, "disk5"},
-                     {4, "Bare", true, std::nullopt}},
+                     {3, "Cafe", true, "disk6"},
+                     {4, "Cafe\xCC\x81", true, "disk5"},
+                     {5, "Bare", true, std::nullopt}},
                     {});
-    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Disc/a/file"), "disk3");    // server volume skipped
-    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Disc2/file"), "disk3");     // a prefix on text
-    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Caf\xC3\xA9/x"), "disk5");  // composed vs decomposed
+    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Disc/a/file"), "disk3");  // server volume skipped
+    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Disc2/file"), "disk3");   // a prefix on text
+    EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Caf\xC3\xA9/x"),
+              "disk5");  // composed vs decomposed, not "Cafe" + accent
     EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Bare"), "");
     EXPECT_EQ(DetermineDeviceIdForVolume("/home/Volumes/Disc"), "");
     EXPECT_EQ(DetermineDeviceIdForVolume("/volumes/Disc"), "");

@@ -20,8 +20,6 @@ using Korvel::Platform::DateTextFormatter;
 
 namespace {
 
-const char kPattern[] = "YYYY-MM-dd kk:mm:ss";
-
 // Sets ICU's default locale (and zone, when given) and puts the old ones back afterwards.
 class IcuDefaults {
 public:
@@ -100,7 +98,7 @@ TEST(FileCreationDate, MissingItemGivesEmptyText)
 TEST(FileCreationDate, PatternGivesWeekBasedYearAndHour24)
 {
     IcuDefaults berlin("de_DE", "Europe/Berlin");
-    DateTextFormatter formatter(kPattern);
+    DateTextFormatter formatter(Korvel::Platform::kCreationDatePattern);
     // Monday 30 December 2024, 00:15 in Berlin: week 1 of 2025, the hour after midnight as 24.
     EXPECT_EQ(formatter.Format(1735514100000.0), std::optional<std::string>("2025-12-30 24:15:00"));
     // Friday 1 January 2021, 12:00:59.999 in Berlin: still week 53 of 2020; seconds are cut.
@@ -110,4 +108,5 @@ TEST(FileCreationDate, PatternGivesWeekBasedYearAndHour24)
 
     // The placeholder is read in the default zone (Berlin was one hour ahead of UTC in 1904).
     EXPECT_EQ(formatter.Parse("1904-01-01 00:00:00"), std::optional<double>(-2082848400000.0));
+    EXPECT_EQ(formatter.Parse("1904-13-45 00:00:00"), std::nullopt);  // strict: no rolling over
 }

@@ -15,7 +15,7 @@ std::string GetFileCreationDateString(const Korvel::ioPath& path)
     if (!date)
         return std::string();
 
-    Platform::DateTextFormatter formatter("YYYY-MM-dd kk:mm:ss");
+    Platform::DateTextFormatter formatter(Platform::kCreationDatePattern);
     // Some file systems report this placeholder when they keep no creation date; the birth
     // time from stat is the better answer then.
     std::optional<Platform::DateValue> placeholder = formatter.Parse("1904-01-01 00:00:00");
