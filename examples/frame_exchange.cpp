@@ -466,9 +466,10 @@ void Soak(IDataChannel& channel, ZephCommon::FrameQueue& answers, const Options&
 {
     std::mutex mutex;
     std::deque<Sent> inFlight;
+    // Out here, so that it is still there when the end is measured.
+    std::vector<unsigned char> frame;
     std::thread sender([&] {
         FrameSource source(options);
-        std::vector<unsigned char> frame;
         for (unsigned long long i = 1; i <= options.frames; ++i) {
             const Sent sent = source.Next(frame);
             {

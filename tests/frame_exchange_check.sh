@@ -67,7 +67,18 @@ extra
 --max-size 300m
 --seed 1.5
 --verbose=yes
+--soak=1
+--soak --frames 1000
 LIST
+    expect_no_leftovers
+    ;;
+soak)
+    run --soak --frames 3000 --max-size 16k --seed 3
+    [ $rc -eq 0 ] || fail "exit code $rc"
+    grep -q '^frames: *3000 .*all answers checked in order' "$work/out" || fail "no frame summary"
+    [ "$(grep -cE '^soak [AB]: .* descriptors throughout, all closed with the channel$' "$work/out")" -eq 2 ] ||
+        fail "no memory and descriptor checks of both processes"
+    grep -v '^progress: ' "$work/err" | grep -q . && fail "unexpected diagnostics on stderr"
     expect_no_leftovers
     ;;
 peer-dies)
