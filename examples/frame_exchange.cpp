@@ -297,9 +297,7 @@ struct Sent {
 // A's frames: random sizes and contents from the seed.
 class FrameSource {
 public:
-    explicit FrameSource(const Options& options) : m_random(options.seed), m_sizes(options.minSize, options.maxSize)
-    {
-    }
+    explicit FrameSource(const Options& options) : m_random(options.seed), m_sizes(options.minSize, options.maxSize) {}
 
     // Makes the next frame in `frame`, stamped as sent now.
     Sent Next(std::vector<unsigned char>& frame)
@@ -320,9 +318,8 @@ void CheckAnswer(unsigned long long i, const Answer& answer, const Sent& sent)
     if (answer.length == sent.length && answer.checksum == sent.checksum)
         return;
     std::ostringstream text;
-    text << "wrong answer to frame " << i << ": length " << answer.length << " checksum " << std::hex
-         << answer.checksum << ", expected length " << std::dec << sent.length << " checksum " << std::hex
-         << sent.checksum;
+    text << "wrong answer to frame " << i << ": length " << answer.length << " checksum " << std::hex << answer.checksum
+         << ", expected length " << std::dec << sent.length << " checksum " << std::hex << sent.checksum;
     Fail(text.str());
 }
 
@@ -398,7 +395,8 @@ public:
         m_histogram.Add(roundTrip);
         if (m_roundTrips.size() < kSamples)
             m_roundTrips.push_back(roundTrip);
-        else if (const unsigned long long slot = std::uniform_int_distribution<unsigned long long>(0, i - 1)(m_sampling);
+        else if (const unsigned long long slot =
+                     std::uniform_int_distribution<unsigned long long>(0, i - 1)(m_sampling);
                  slot < kSamples)
             m_roundTrips[slot] = roundTrip;
         m_bytes += sent.length;
@@ -415,15 +413,14 @@ public:
 
     void Print(std::ostream& out) const
     {
-        out << std::fixed << std::setprecision(1) << "frames:      " << m_options.frames << " ("
-            << m_options.minSize << " to " << m_options.maxSize << " bytes, seed " << m_options.seed
-            << "), all answers checked" << (m_options.soak ? " in order, many frames on their way at once" : "")
-            << "\n"
+        out << std::fixed << std::setprecision(1) << "frames:      " << m_options.frames << " (" << m_options.minSize
+            << " to " << m_options.maxSize << " bytes, seed " << m_options.seed << "), all answers checked"
+            << (m_options.soak ? " in order, many frames on their way at once" : "") << "\n"
             << "bytes:       " << m_bytes << "\n"
             << std::setprecision(3) << "time:        " << m_seconds << " s\n"
             << std::setprecision(1) << "throughput:  " << m_bytes / 1e6 / m_seconds << " MB/s\n"
-            << "round trip:  p50 " << Percentile(m_roundTrips, 0.50) << " us, p99 "
-            << Percentile(m_roundTrips, 0.99) << " us\n";
+            << "round trip:  p50 " << Percentile(m_roundTrips, 0.50) << " us, p99 " << Percentile(m_roundTrips, 0.99)
+            << " us\n";
         m_histogram.Print(out);
     }
 
