@@ -33,7 +33,7 @@
 #include <glog/logging.h>
 
 #include "BenchRow.h"
-#include "FrameQueue.h"
+#include "common/FrameQueue.h"
 #include "IO/ZephIO.h"
 
 using namespace Korvel::Core;
@@ -221,7 +221,7 @@ void ChannelB(const FifoPair& f, size_t answerSize, long long doneAfter)
 {
     auto input = DataInputPipe::Create(f.toB, false);
     auto output = DataOutputPipe::Create(f.toA, false);
-    ZephExamples::FrameQueue frames;
+    ZephCommon::FrameQueue frames;
     auto channel = CommunicationChannel::Create(input, output, true);
     channel->SetDataAvailableHandler(&frames);
     std::vector<unsigned char> frame;

@@ -7,18 +7,28 @@
 // with the worker and a handler that hands each frame to its main thread, which answers each
 // frame with its length and checksum. A sends random frames, checks every answer, measures
 // round trips, removes the FIFOs and prints a summary.
+//
+// With --soak, the reliability run: A runs its channel with a worker too and keeps sending
+// while it checks the answers, so that many frames are on their way at once; a lost,
+// doubled, reordered or damaged frame gives an answer that does not match. Both processes
+// check that their resident memory and open descriptors stay flat over the run and that
+// releasing the channel closes everything it opened.
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iomanip>
 #include <iostream>
+#include <deque>
+#include <mutex>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -32,12 +42,17 @@
 
 #include <glog/logging.h>
 
-#include "FrameQueue.h"
 #include "IO/ZephIO.h"
+#include "common/FrameQueue.h"
+#include "common/Frames.h"
+#include "common/Process.h"
 
 extern char** environ;
 
 using namespace Korvel::Core;
+using ZephCommon::Checksum;
+using ZephCommon::ParseNumber;
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
@@ -47,6 +62,8 @@ const char kUsage[] =
     "      --min-size BYTES    smallest frame payload (default 1)\n"
     "      --max-size BYTES    largest frame payload (default 64k)\n"
     "      --seed N            seed for frame sizes and contents (default 1)\n"
+    "      --soak              keep many frames on their way and check that memory and descriptors\n"
+    "                          stay flat (more than 1000 frames)\n"
     "  -v, --verbose           log every pipe system call (glog INFO)\n"
     "      --crash-peer-after N  make the peer die abruptly after N answers (shows the error path)\n"
     "  -h, --help              show this text\n"
@@ -55,6 +72,9 @@ const char kUsage[] =
 constexpr unsigned long long kMaxFrameSize = 256ULL << 20;
 constexpr unsigned long long kMaxFrames = 1000000000ULL;
 const unsigned char kReady[] = {'r', 'e', 'a', 'd', 'y'};
+// A soak run compares memory and descriptors after this many frames with the end.
+constexpr unsigned long long kSoakSettled = 1000;
+constexpr double kSoakMemoryTolerance = 0.10;
 
 struct Options {
     unsigned long long frames = 5000;
@@ -63,6 +83,7 @@ struct Options {
     unsigned long long seed = 1;
     unsigned long long crashPeerAfter = 0;
     bool verbose = false;
+    bool soak = false;
 };
 
 // B's answer to one frame.
@@ -70,61 +91,6 @@ struct Answer {
     unsigned long long length;
     unsigned long long checksum;
 };
-
-// Decimal digits with an optional k/m suffix; rejects signs, junk and overflow.
-bool ParseNumber(const std::string& text, unsigned long long& value)
-{
-    if (text.empty() || text[0] < '0' || text[0] > '9')
-        return false;
-    size_t used = 0;
-    unsigned long long n = 0;
-    try {
-        n = std::stoull(text, &used, 10);
-    } catch (const std::exception&) {
-        return false;
-    }
-    unsigned shift = 0;
-    if (used + 1 == text.size() && (text[used] == 'k' || text[used] == 'K'))
-        shift = 10;
-    else if (used + 1 == text.size() && (text[used] == 'm' || text[used] == 'M'))
-        shift = 20;
-    else if (used != text.size())
-        return false;
-    if (shift != 0 && n > (ULLONG_MAX >> shift))
-        return false;
-    value = n << shift;
-    return true;
-}
-
-// A 64-bit checksum over 8-byte words (FNV-1a style with extra mixing), fast enough not to
-// dominate the measurements.
-unsigned long long Checksum(const unsigned char* data, size_t size)
-{
-    unsigned long long h = 0xcbf29ce484222325ULL ^ size;
-    size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-        unsigned long long word;
-        std::memcpy(&word, data + i, 8);
-        h = (h ^ word) * 0x100000001b3ULL;
-        h ^= h >> 29;
-    }
-    for (; i < size; ++i)
-        h = (h ^ data[i]) * 0x100000001b3ULL;
-    return h;
-}
-
-void FillRandom(std::vector<unsigned char>& buffer, unsigned long long state)
-{
-    size_t i = 0;
-    for (; i < buffer.size(); i += 8) {
-        // splitmix64
-        unsigned long long z = (state += 0x9e3779b97f4a7c15ULL);
-        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-        z ^= z >> 31;
-        std::memcpy(buffer.data() + i, &z, std::min<size_t>(8, buffer.size() - i));
-    }
-}
 
 std::string DescribeWaitStatus(int status)
 {
@@ -185,37 +151,113 @@ extern "C" void OnTerminationSignal(int signal)
     Fail(message);
 }
 
+// ---- Soak checks, made by both processes ---------------------------------------------------
+
+// Resident memory and open descriptors once a soak run has settled and at its end: memory
+// must stay within 10 %, and the descriptors must be the same ones.
+struct Footprint {
+    uint64_t settledKiB = 0, endKiB = 0;
+    std::set<int> settledFds, endFds;
+
+    void Settled()
+    {
+        settledKiB = ZephCommon::ResidentKiB();
+        settledFds = ZephCommon::OpenDescriptors();
+    }
+    void End()
+    {
+        endKiB = ZephCommon::ResidentKiB();
+        endFds = ZephCommon::OpenDescriptors();
+    }
+    double Growth() const { return (double(endKiB) - double(settledKiB)) / double(settledKiB); }
+
+    // Empty when the checks held, else what failed.
+    std::string Problem() const
+    {
+        if (settledKiB == 0 || endKiB == 0)
+            return "cannot read the resident memory from /proc/self/statm";
+        if (std::abs(Growth()) > kSoakMemoryTolerance)
+            return "resident memory went from " + std::to_string(settledKiB) + " KiB to " + std::to_string(endKiB) +
+                   " KiB";
+        if (endFds != settledFds)
+            return "open descriptors went from " + std::to_string(settledFds.size()) + " to " +
+                   std::to_string(endFds.size());
+        return "";
+    }
+
+    void Print(std::ostream& out, const char* side) const
+    {
+        out << std::fixed << std::setprecision(1) << "soak " << side << ":      resident " << settledKiB
+            << " KiB after " << kSoakSettled << " frames, " << endKiB << " KiB at the end (" << std::showpos
+            << 100 * Growth() << std::noshowpos << " %); " << endFds.size()
+            << " descriptors throughout, all closed with the channel\n";
+    }
+};
+
+// Checks a soak run's footprint and that releasing the channel closed everything it opened;
+// empty when both held.
+std::string SoakProblem(const Footprint& footprint, const std::set<int>& fdsBefore)
+{
+    std::string problem = footprint.Problem();
+    if (problem.empty() && ZephCommon::OpenDescriptors() != fdsBefore)
+        problem = "descriptors left open after the channel was released";
+    return problem;
+}
+
 // ---- Process B -----------------------------------------------------------------------------
 
-int RunPeer(const std::string& fromMain, const std::string& toMain, pid_t parent, unsigned long long crashAfter)
+int RunPeer(const std::string& fromMain, const std::string& toMain, pid_t parent, unsigned long long crashAfter,
+            unsigned long long soakFrames)
 {
     // Never outlive A: its FIFOs and its answers are all this process is for.
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != parent)
         return 1;
 
-    auto input = DataInputPipe::Create(fromMain, false);
-    auto output = DataOutputPipe::Create(toMain, false);
-    ZephExamples::FrameQueue frames;  // outlives the channel that calls it
-    auto channel = CommunicationChannel::Create(input, output, true);
-    channel->SetDataAvailableHandler(&frames);
-    // Only now may A send: a frame arriving before the handler would go unannounced.
-    channel->Write(kReady, sizeof kReady);
-
-    std::vector<unsigned char> frame;
+    const std::set<int> fdsBefore = ZephCommon::OpenDescriptors();
+    Footprint footprint;
     unsigned long long answered = 0;
-    while (const unsigned long long size = frames.Next(*channel)) {
-        frame.resize(size);
-        channel->Read(frame.data(), size);
-        const Answer answer{size, Checksum(frame.data(), frame.size())};
-        if (channel->Write(reinterpret_cast<const unsigned char*>(&answer), sizeof answer) != sizeof answer) {
-            std::cerr << "frame_exchange (peer): the answer to frame " << answered + 1 << " could not be written"
-                      << std::endl;
-            return 1;
+    {
+        auto input = DataInputPipe::Create(fromMain, false);
+        auto output = DataOutputPipe::Create(toMain, false);
+        ZephCommon::FrameQueue frames;  // outlives the channel that calls it
+        auto channel = CommunicationChannel::Create(input, output, true);
+        channel->SetDataAvailableHandler(&frames);
+        // Only now may A send: a frame arriving before the handler would go unannounced.
+        channel->Write(kReady, sizeof kReady);
+
+        std::vector<unsigned char> frame;
+        while (const unsigned long long size = frames.Next(*channel)) {
+            frame.resize(size);
+            channel->Read(frame.data(), size);
+            const Answer answer{size, Checksum(frame.data(), frame.size())};
+            ++answered;
+            if (soakFrames != 0 && answered == kSoakSettled)
+                footprint.Settled();
+            if (answered == soakFrames)
+                footprint.End();  // before the last answer, after which A ends our worker
+            if (channel->Write(reinterpret_cast<const unsigned char*>(&answer), sizeof answer) != sizeof answer) {
+                std::cerr << "frame_exchange (peer): the answer to frame " << answered << " could not be written"
+                          << std::endl;
+                return 1;
+            }
+            if (answered == crashAfter)
+                raise(SIGKILL);
         }
-        if (++answered == crashAfter)
-            raise(SIGKILL);
+        // In a soak run A reads with a worker too, and waits for this to end it.
+        if (soakFrames != 0)
+            channel->Write(nullptr, 0);
     }
+    if (soakFrames == 0)
+        return 0;
+    std::string problem = SoakProblem(footprint, fdsBefore);
+    if (answered != soakFrames)
+        problem = std::to_string(answered) + " frames came of " + std::to_string(soakFrames);
+    if (!problem.empty()) {
+        std::cerr << "frame_exchange (peer): error: " << problem << std::endl;
+        return 1;
+    }
+    footprint.Print(std::cout, "B");
     return 0;
 }
 
@@ -229,7 +271,9 @@ pid_t StartPeer(const char* self, const Options& options)
                                      g_fifos[1],
                                      std::to_string(getpid()),
                                      "--crash-after",
-                                     std::to_string(options.crashPeerAfter)};
+                                     std::to_string(options.crashPeerAfter),
+                                     "--soak-frames",
+                                     std::to_string(options.soak ? options.frames : 0)};
     if (options.verbose)
         args.push_back("--verbose");
     std::vector<char*> argv;
@@ -241,6 +285,42 @@ pid_t StartPeer(const char* self, const Options& options)
     if (error != 0)
         Fail(std::string("cannot start the peer process: ") + std::strerror(error));
     return pid;
+}
+
+// A frame A has sent, with what its answer must say.
+struct Sent {
+    unsigned long long length = 0;
+    unsigned long long checksum = 0;
+    Clock::time_point time;
+};
+
+// A's frames: random sizes and contents from the seed.
+class FrameSource {
+public:
+    explicit FrameSource(const Options& options) : m_random(options.seed), m_sizes(options.minSize, options.maxSize) {}
+
+    // Makes the next frame in `frame`, stamped as sent now.
+    Sent Next(std::vector<unsigned char>& frame)
+    {
+        frame.resize(m_sizes(m_random));
+        uint64_t state = m_random();
+        ZephCommon::FillPattern(frame.data(), frame.size(), state);
+        return {frame.size(), Checksum(frame.data(), frame.size()), Clock::now()};
+    }
+
+private:
+    std::mt19937_64 m_random;
+    std::uniform_int_distribution<unsigned long long> m_sizes;
+};
+
+void CheckAnswer(unsigned long long i, const Answer& answer, const Sent& sent)
+{
+    if (answer.length == sent.length && answer.checksum == sent.checksum)
+        return;
+    std::ostringstream text;
+    text << "wrong answer to frame " << i << ": length " << answer.length << " checksum " << std::hex << answer.checksum
+         << ", expected length " << std::dec << sent.length << " checksum " << std::hex << sent.checksum;
+    Fail(text.str());
 }
 
 double Percentile(std::vector<double> values, double fraction)
@@ -297,6 +377,128 @@ private:
     unsigned long long counts_[kBuckets] = {};
 };
 
+// What A measures of a run: bytes, every round trip in the histogram and at most kSamples of
+// them, chosen uniformly (reservoir sampling), for the percentiles, so that a run of any length
+// fits in memory. Long runs report progress once a second on stderr.
+class Measurements {
+public:
+    explicit Measurements(const Options& options) : m_options(options)
+    {
+        m_roundTrips.reserve(std::min<unsigned long long>(options.frames, kSamples));
+    }
+
+    // Frame `i` (from 1) has just been answered correctly.
+    void Answered(unsigned long long i, const Sent& sent)
+    {
+        const auto now = Clock::now();
+        const double roundTrip = std::chrono::duration<double, std::micro>(now - sent.time).count();
+        m_histogram.Add(roundTrip);
+        if (m_roundTrips.size() < kSamples)
+            m_roundTrips.push_back(roundTrip);
+        else if (const unsigned long long slot =
+                     std::uniform_int_distribution<unsigned long long>(0, i - 1)(m_sampling);
+                 slot < kSamples)
+            m_roundTrips[slot] = roundTrip;
+        m_bytes += sent.length;
+
+        if (now - m_lastProgress >= std::chrono::seconds(1)) {
+            m_lastProgress = now;
+            std::cerr << "progress: " << i << "/" << m_options.frames << " frames (" << (100 * i / m_options.frames)
+                      << "%), " << std::fixed << std::setprecision(1) << m_bytes / 1e6 / Seconds(now) << " MB/s"
+                      << std::endl;
+        }
+    }
+
+    void Finish() { m_seconds = Seconds(Clock::now()); }
+
+    void Print(std::ostream& out) const
+    {
+        out << std::fixed << std::setprecision(1) << "frames:      " << m_options.frames << " (" << m_options.minSize
+            << " to " << m_options.maxSize << " bytes, seed " << m_options.seed << "), all answers checked"
+            << (m_options.soak ? " in order, many frames on their way at once" : "") << "\n"
+            << "bytes:       " << m_bytes << "\n"
+            << std::setprecision(3) << "time:        " << m_seconds << " s\n"
+            << std::setprecision(1) << "throughput:  " << m_bytes / 1e6 / m_seconds << " MB/s\n"
+            << "round trip:  p50 " << Percentile(m_roundTrips, 0.50) << " us, p99 " << Percentile(m_roundTrips, 0.99)
+            << " us\n";
+        m_histogram.Print(out);
+    }
+
+private:
+    static constexpr size_t kSamples = 1 << 20;
+    double Seconds(Clock::time_point now) const { return std::chrono::duration<double>(now - m_start).count(); }
+
+    const Options& m_options;
+    std::vector<double> m_roundTrips;
+    std::minstd_rand m_sampling{1};
+    RoundTripHistogram m_histogram;
+    unsigned long long m_bytes = 0;
+    const Clock::time_point m_start = Clock::now();
+    Clock::time_point m_lastProgress = m_start;
+    double m_seconds = 0;
+};
+
+// One frame at a time: each answer comes before the next frame goes.
+void Exchange(IDataChannel& channel, const Options& options, Measurements& measured)
+{
+    FrameSource source(options);
+    std::vector<unsigned char> frame;
+    for (unsigned long long i = 1; i <= options.frames; ++i) {
+        const Sent sent = source.Next(frame);
+        if (channel.Write(frame.data(), frame.size()) != frame.size())
+            FailExchange("frame " + std::to_string(i) + " could not be written in full");
+        Answer answer{};
+        if (channel.ReadHeader() != sizeof answer ||
+            channel.Read(reinterpret_cast<unsigned char*>(&answer), sizeof answer) != sizeof answer)
+            FailExchange("no answer to frame " + std::to_string(i));
+        CheckAnswer(i, answer, sent);
+        measured.Answered(i, sent);
+    }
+}
+
+// The soak: a thread keeps sending while this one checks the answers in order, so a frame
+// lost, doubled or reordered on the way shows as an answer that does not match its frame.
+void Soak(IDataChannel& channel, ZephCommon::FrameQueue& answers, const Options& options, Measurements& measured,
+          Footprint& footprint)
+{
+    std::mutex mutex;
+    std::deque<Sent> inFlight;
+    // Out here, so that it is still there when the end is measured.
+    std::vector<unsigned char> frame;
+    std::thread sender([&] {
+        FrameSource source(options);
+        for (unsigned long long i = 1; i <= options.frames; ++i) {
+            const Sent sent = source.Next(frame);
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                inFlight.push_back(sent);
+            }
+            if (channel.Write(frame.data(), frame.size()) != frame.size())
+                FailExchange("frame " + std::to_string(i) + " could not be written in full");
+        }
+    });
+    for (unsigned long long i = 1; i <= options.frames; ++i) {
+        Answer answer{};
+        if (answers.Next(channel) != sizeof answer ||
+            channel.Read(reinterpret_cast<unsigned char*>(&answer), sizeof answer) != sizeof answer)
+            FailExchange("no answer to frame " + std::to_string(i));
+        Sent sent;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (inFlight.empty())
+                Fail("an answer came before frame " + std::to_string(i) + " was sent");
+            sent = inFlight.front();
+            inFlight.pop_front();
+        }
+        CheckAnswer(i, answer, sent);
+        measured.Answered(i, sent);
+        if (i == kSoakSettled)
+            footprint.Settled();
+    }
+    sender.join();
+    footprint.End();
+}
+
 int RunMain(const char* self, const Options& options)
 {
     for (int i = 0; i < 2; ++i) {
@@ -325,75 +527,39 @@ int RunMain(const char* self, const Options& options)
             Fail("the peer process ended before the exchange was over (" + DescribeWaitStatus(peerStatus) + ")");
     });
 
-    auto output = DataOutputPipe::Create(g_fifos[0], false);
-    auto input = DataInputPipe::Create(g_fifos[1], false);
-    auto channel = CommunicationChannel::Create(input, output, false);
+    const std::set<int> fdsBefore = ZephCommon::OpenDescriptors();
+    Measurements measured(options);
+    Footprint footprint;
+    {
+        auto output = DataOutputPipe::Create(g_fifos[0], false);
+        auto input = DataInputPipe::Create(g_fifos[1], false);
+        ZephCommon::FrameQueue answers;  // outlives the channel that calls it
+        auto channel = CommunicationChannel::Create(input, output, options.soak);
 
-    unsigned char ready[sizeof kReady];
-    if (channel->ReadHeader() != sizeof kReady || channel->Read(ready, sizeof ready) != sizeof ready ||
-        std::memcmp(ready, kReady, sizeof ready) != 0)
-        FailExchange("the peer did not report ready");
-
-    std::mt19937_64 random(options.seed);
-    std::uniform_int_distribution<unsigned long long> sizes(options.minSize, options.maxSize);
-    std::vector<unsigned char> frame;
-    // Round trips of at most kSamples frames, chosen uniformly (reservoir sampling), so that
-    // the percentiles of a run of any length fit in memory.
-    constexpr size_t kSamples = 1 << 20;
-    std::vector<double> roundTrips;
-    roundTrips.reserve(std::min<unsigned long long>(options.frames, kSamples));
-    std::minstd_rand sampling(1);
-    RoundTripHistogram histogram;
-    unsigned long long bytes = 0;
-    using Clock = std::chrono::steady_clock;
-    const auto start = Clock::now();
-    auto lastProgress = start;
-
-    for (unsigned long long i = 1; i <= options.frames; ++i) {
-        frame.resize(sizes(random));
-        FillRandom(frame, random());
-        const unsigned long long sum = Checksum(frame.data(), frame.size());
-
-        const auto sent = Clock::now();
-        if (channel->Write(frame.data(), frame.size()) != frame.size())
-            FailExchange("frame " + std::to_string(i) + " could not be written in full");
-        Answer answer{};
-        if (channel->ReadHeader() != sizeof answer ||
-            channel->Read(reinterpret_cast<unsigned char*>(&answer), sizeof answer) != sizeof answer)
-            FailExchange("no answer to frame " + std::to_string(i));
-        const auto answered = Clock::now();
-
-        if (answer.length != frame.size() || answer.checksum != sum) {
-            std::ostringstream text;
-            text << "wrong answer to frame " << i << ": length " << answer.length << " checksum " << std::hex
-                 << answer.checksum << ", expected length " << std::dec << frame.size() << " checksum " << std::hex
-                 << sum;
-            Fail(text.str());
+        unsigned char ready[sizeof kReady];
+        bool gotReady = false;
+        if (options.soak) {
+            channel->SetDataAvailableHandler(&answers);
+            gotReady = answers.ReadFirst(*channel, ready, sizeof ready);
+        } else {
+            gotReady = channel->ReadHeader() == sizeof kReady && channel->Read(ready, sizeof ready) == sizeof ready;
         }
-        const double roundTrip = std::chrono::duration<double, std::micro>(answered - sent).count();
-        histogram.Add(roundTrip);
-        if (roundTrips.size() < kSamples)
-            roundTrips.push_back(roundTrip);
-        else if (const unsigned long long slot = std::uniform_int_distribution<unsigned long long>(0, i - 1)(sampling);
-                 slot < kSamples)
-            roundTrips[slot] = roundTrip;
-        bytes += frame.size();
+        if (!gotReady || std::memcmp(ready, kReady, sizeof ready) != 0)
+            FailExchange("the peer did not report ready");
 
-        if (answered - lastProgress >= std::chrono::seconds(1)) {
-            lastProgress = answered;
-            const double seconds = std::chrono::duration<double>(answered - start).count();
-            std::cerr << "progress: " << i << "/" << options.frames << " frames (" << (100 * i / options.frames)
-                      << "%), " << std::fixed << std::setprecision(1) << bytes / 1e6 / seconds << " MB/s" << std::endl;
-        }
+        if (options.soak)
+            Soak(*channel, answers, options, measured, footprint);
+        else
+            Exchange(*channel, options, measured);
+        measured.Finish();
+
+        // An empty frame ends B's worker, and with it B. In a soak run B's empty frame back ends
+        // our worker; nothing may come before it.
+        g_finishing = true;
+        channel->Write(nullptr, 0);
+        if (options.soak && answers.Next(*channel) != 0)
+            Fail("an answer came for a frame never sent");
     }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-
-    // An empty frame ends B's worker, and with it B.
-    g_finishing = true;
-    channel->Write(nullptr, 0);
-    channel.reset();
-    input.reset();
-    output.reset();
     watcher.join();
     RemoveFifos();
     if (!WIFEXITED(peerStatus) || WEXITSTATUS(peerStatus) != 0) {
@@ -401,15 +567,12 @@ int RunMain(const char* self, const Options& options)
                   << std::endl;
         return 1;
     }
-
-    std::cout << std::fixed << std::setprecision(1) << "frames:      " << options.frames << " (" << options.minSize
-              << " to " << options.maxSize << " bytes, seed " << options.seed << "), all answers checked\n"
-              << "bytes:       " << bytes << "\n"
-              << std::setprecision(3) << "time:        " << seconds << " s\n"
-              << std::setprecision(1) << "throughput:  " << bytes / 1e6 / seconds << " MB/s\n"
-              << "round trip:  p50 " << Percentile(roundTrips, 0.50) << " us, p99 " << Percentile(roundTrips, 0.99)
-              << " us\n";
-    histogram.Print(std::cout);
+    measured.Print(std::cout);
+    if (options.soak) {
+        if (const std::string problem = SoakProblem(footprint, fdsBefore); !problem.empty())
+            Fail(problem);
+        footprint.Print(std::cout, "A");
+    }
     return 0;
 }
 
@@ -430,13 +593,13 @@ int main(int argc, char** argv)
     std::vector<std::string> args(argv + 1, argv + argc);
     try {
         if (!args.empty() && args[0] == "--peer") {
-            unsigned long long parent = 0, crashAfter = 0;
-            if (args.size() < 6 || !ParseNumber(args[3], parent) || args[4] != "--crash-after" ||
-                !ParseNumber(args[5], crashAfter))
+            unsigned long long parent = 0, crashAfter = 0, soakFrames = 0;
+            if (args.size() < 8 || !ParseNumber(args[3], parent) || args[4] != "--crash-after" ||
+                !ParseNumber(args[5], crashAfter) || args[6] != "--soak-frames" || !ParseNumber(args[7], soakFrames))
                 return Usage("bad peer-mode arguments");
-            if (args.size() > 6 && args[6] == "--verbose")
+            if (args.size() > 8 && args[8] == "--verbose")
                 FLAGS_minloglevel = google::GLOG_INFO;
-            return RunPeer(args[1], args[2], static_cast<pid_t>(parent), crashAfter);
+            return RunPeer(args[1], args[2], static_cast<pid_t>(parent), crashAfter, soakFrames);
         }
 
         Options options;
@@ -452,10 +615,10 @@ int main(int argc, char** argv)
                 std::cout << kUsage;
                 return 0;
             }
-            if (name == "-v" || name == "--verbose") {
+            if (name == "-v" || name == "--verbose" || name == "--soak") {
                 if (inlineValue)
                     return Usage("option " + name + " takes no value");
-                options.verbose = true;
+                (name == "--soak" ? options.soak : options.verbose) = true;
                 continue;
             }
             unsigned long long* target = nullptr;
@@ -486,6 +649,8 @@ int main(int argc, char** argv)
                          " (an empty frame would end the peer)");
         if (options.minSize > options.maxSize)
             return Usage("--min-size is larger than --max-size");
+        if (options.soak && options.frames <= kSoakSettled)
+            return Usage("--soak needs more than " + std::to_string(kSoakSettled) + " frames");
         if (options.verbose)
             FLAGS_minloglevel = google::GLOG_INFO;
         return RunMain(argv[0], options);

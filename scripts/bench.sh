@@ -12,10 +12,7 @@ mkdir -p "$logs"
 
 names=("$@")
 if [ ${#names[@]} -eq 0 ]; then
-  # The soak program is a long reliability run, not a benchmark: run it by hand.
-  for exe in build/default/bench/*_bench; do
-    case $exe in *_soak_bench) ;; *) names+=("$(basename "$exe")") ;; esac
-  done
+  for exe in build/default/bench/*_bench; do names+=("$(basename "$exe")"); done
 fi
 
 rows=$(mktemp)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds everything and runs every check: the test suite in the
 # normal build, under AddressSanitizer with UndefinedBehaviorSanitizer and under
-# ThreadSanitizer, each fuzz target for a bounded time, and a brief soak run of the channel
-# between two processes. Any failing test, sanitizer report, fuzzer crash or soak check fails.
+# ThreadSanitizer, each fuzz target for a bounded time, and a brief soak run of the main job
+# (frame_exchange --soak). Any failing test, sanitizer report, fuzzer crash or soak check fails.
 #
 # Usage: scripts/test.sh [step ...]
 #   steps: format (clang-format check), docs (API reference, warnings fail), default debug
@@ -39,8 +39,8 @@ suite() {
 
 soak() {
     cmake --preset default >/dev/null
-    cmake --build --preset default --target channel_soak_bench
-    build/default/bench/channel_soak_bench --frames "${SOAK_FRAMES:-10000}"
+    cmake --build --preset default --target frame_exchange
+    build/default/examples/frame_exchange --soak --frames "${SOAK_FRAMES:-10000}" --max-size 1m
 }
 
 steps=("$@")
