@@ -75,7 +75,6 @@ struct Link {
         channel->SetDataAvailableHandler(&handler);
     }
     void Tell(const std::string& command) { ASSERT_TRUE(peer.WriteStdin(command + "\n")); }
-    size_t Announced() { return handler.Sizes().size(); }
 };
 
 // Releases the last reference to the channel on a thread of its own.
@@ -95,8 +94,8 @@ T Within(std::future<T>& done, const std::string& what)
 
 unsigned long long ReadAsync(IDataChannel& channel, unsigned char* buffer, unsigned long long size)
 {
-    auto read = std::async(std::launch::async, [&] { return channel.Read(buffer, size); });
-    return Within(read, "Read");
+    return ZephTest::FinishesWithin(
+        "Read", [&] { return channel.Read(buffer, size); }, kPrompt);
 }
 
 // Peak resident memory of this process since the last reset, in KiB.
@@ -118,66 +117,54 @@ protected:
 
 }  // namespace
 
-TEST_F(ChannelDestroyed, AwaitingALengthWaitsForTheBlockedReadAndAnnouncesNothing)
+TEST_F(ChannelDestroyed, AwaitingALengthOrAPayloadWaitsForTheBlockedReadAndAnnouncesNothing)
 {
-    Link link;
-    ASSERT_TRUE(ZephTest::EventuallyTrue([] { return WorkerBlockedInRead(0); }));
-    auto destroyed = DestroyAsync(link.channel);
-    EXPECT_EQ(destroyed.wait_for(kStillBlocked), std::future_status::timeout) << "Cancel cannot stop a pipe read";
-    // A whole frame frees the blocked read; the interrupted worker drops it without a word.
-    link.Tell("frame 3000");
-    Within(destroyed, "destruction after the frame came");
-    EXPECT_EQ(link.Announced(), 0u);
-}
-
-TEST_F(ChannelDestroyed, AwaitingTheRestOfAPayloadEndsWhenThePeerIsKilled)
-{
-    Link link;
-    link.Tell("header 5000");  // the worker now waits for 5000 bytes that never come
-    ASSERT_TRUE(ZephTest::EventuallyTrue([] { return WorkerBlockedInRead(8); }));
-    auto destroyed = DestroyAsync(link.channel);
-    EXPECT_EQ(destroyed.wait_for(kStillBlocked), std::future_status::timeout);
-    kill(link.peer.Pid(), SIGKILL);  // end of stream
-    Within(destroyed, "destruction after the peer died");
-    EXPECT_EQ(link.Announced(), 0u);
-}
-
-TEST_F(ChannelDestroyed, HoldingAFrameEndsAtOnce)
-{
-    Link link;
-    link.Tell("frame 100000");
-    EXPECT_TRUE(ZephTest::EventuallyTrue([&] { return link.channel->IsDataAvaliable(); }));
-    EXPECT_EQ(link.handler.Sizes(), std::vector<unsigned long long>{100000});
-    auto destroyed = DestroyAsync(link.channel);
-    Within(destroyed, "destruction with a frame held");  // the peer is still there
-}
-
-TEST_F(ChannelDestroyed, AfterAnEmptyFrameOrAThrowingHandlerEndedTheWorkerEndsAtOnce)
-{
-    for (const char* end : {"empty", "throw"}) {
-        SCOPED_TRACE(end);
+    struct Case {
+        const char* first;         // what the peer sends first
+        unsigned long long taken;  // what the worker has read when it blocks
+        const char* release;       // what frees its read: a whole frame, or end of stream
+    };
+    for (const Case& c : {Case{"", 0, "frame 3000"}, Case{"header 5000", 8, "kill"}}) {
+        SCOPED_TRACE(c.release);
         Link link;
-        link.handler.throws = std::string(end) == "throw";
-        link.Tell("frame 10");
-        link.Tell(link.handler.throws ? "frame 10" : end);
-        unsigned char frame[10];
-        // The frame the failing handler was told of stays readable.
-        EXPECT_EQ(ReadAsync(*link.channel, frame, sizeof frame), 10u);
-        EXPECT_EQ(ReadAsync(*link.channel, frame, 1), 0u);
-        EXPECT_EQ(link.Announced(), 1u);
+        if (*c.first)
+            link.Tell(c.first);
+        ASSERT_TRUE(ZephTest::EventuallyTrue([&] { return WorkerBlockedInRead(c.taken); }));
         auto destroyed = DestroyAsync(link.channel);
-        Within(destroyed, "destruction after the worker's end");
+        EXPECT_EQ(destroyed.wait_for(kStillBlocked), std::future_status::timeout) << "Cancel cannot stop a pipe read";
+        if (std::string(c.release) == "kill")
+            kill(link.peer.Pid(), SIGKILL);
+        else
+            link.Tell(c.release);
+        Within(destroyed, "destruction once the read returned");
+        EXPECT_TRUE(link.handler.Sizes().empty()) << "the interrupted worker drops its frame without a word";
     }
 }
 
-TEST_F(ChannelDestroyed, AfterEndOfStreamEndedTheWorkerEndsAtOnce)
+TEST_F(ChannelDestroyed, HoldingAFrameOrAfterTheWorkerEndedEndsAtOnce)
 {
-    Link link;
-    link.Tell("close");
-    unsigned char byte;
-    EXPECT_EQ(ReadAsync(*link.channel, &byte, 1), 0u);
-    auto destroyed = DestroyAsync(link.channel);
-    Within(destroyed, "destruction after end of stream");
+    struct Case {
+        const char* commands;
+        bool throws;  // the handler fails
+        int frames;   // whole frames before the worker's end; -1: the worker holds one
+    };
+    for (const Case& c : {Case{"frame 10", false, -1}, Case{"frame 10\nempty", false, 1},
+                          Case{"frame 10\nframe 10", true, 1}, Case{"close", false, 0}}) {
+        SCOPED_TRACE(c.commands);
+        Link link;
+        link.handler.throws = c.throws;
+        link.Tell(c.commands);
+        unsigned char frame[10];
+        if (c.frames < 0) {
+            EXPECT_TRUE(ZephTest::EventuallyTrue([&] { return link.channel->IsDataAvaliable(); }));
+        } else {  // the frame the failing handler was told of stays readable
+            EXPECT_EQ(ReadAsync(*link.channel, frame, sizeof frame), c.frames == 1 ? 10u : 0u);
+            EXPECT_EQ(ReadAsync(*link.channel, frame, 1), 0u);
+        }
+        EXPECT_EQ(link.handler.Sizes(), std::vector<unsigned long long>(c.frames != 0, 10));
+        auto destroyed = DestroyAsync(link.channel);
+        Within(destroyed, "destruction");  // the peer is still there
+    }
 }
 
 TEST_F(ChannelDestroyed, WithAReaderWaitingTheReaderGetsNothingAndLeavesFirst)

@@ -33,9 +33,9 @@ namespace {
 constexpr uint64_t kMaxFrame = 64 * 1024;
 const std::chrono::seconds kBound(10);
 
-// The kill lands `killAfter` after both FIFOs are open or, with `afterReady`, after the peer's
-// "ready" has arrived (so that frames flow however slowly the peer starts).
-void RunOnce(uint64_t seed, std::chrono::microseconds killAfter, bool afterReady)
+// The kill lands `killAfter` after both FIFOs are open or, with `afterFirst`, after the peer's
+// first frame has arrived (so that frames flow however slowly the peer starts).
+void RunOnce(uint64_t seed, std::chrono::microseconds killAfter, bool afterFirst)
 {
     ZephTest::LogCapture log(google::GLOG_WARNING);
     ZephTest::Fifo to, from;
@@ -56,7 +56,7 @@ void RunOnce(uint64_t seed, std::chrono::microseconds killAfter, bool afterReady
     // Both ends are open now, so the kill can land anywhere without leaving us blocked in open.
     std::promise<void> firstFrame;
     std::thread killer([&, ready = firstFrame.get_future()] {
-        if (afterReady)
+        if (afterFirst)
             ready.wait_for(kBound);
         std::this_thread::sleep_for(killAfter);
         kill(peer.Pid(), SIGKILL);
@@ -101,22 +101,17 @@ void RunOnce(uint64_t seed, std::chrono::microseconds killAfter, bool afterReady
     EXPECT_TRUE(log.Contains("The read syscall returned EOF. The other process probably has crashed."));
     channel.reset();
 
-    // The peer sent "ready", then its frames 0, 1, ... Whole frames come first; past the last
-    // one it reported (and "ready" once it reported one), at most one more whole frame (sent,
-    // not yet reported) and the one in flight, which keeps its announced length. "ready"
-    // itself can be the frame in flight.
-    auto expected = [&](size_t i) {
-        return i == 0 ? std::vector<unsigned char>{'r', 'e', 'a', 'd', 'y'}
-                      : ZephTest::FaultFrame(seed, i - 1, kMaxFrame);
-    };
-    const uint64_t whole = reported == 0 ? 0 : reported + 1;
-    EXPECT_GE(received.size(), whole);
-    EXPECT_LE(received.size(), whole + 2);
+    // The peer sent its frames 0, 1, ... Whole frames come first; past the last one it
+    // reported, at most one more whole frame (sent, not yet reported) and the one in flight,
+    // which keeps its announced length.
+    EXPECT_GE(received.size(), reported);
+    EXPECT_LE(received.size(), reported + 2);
     for (size_t i = 0; i < received.size(); ++i) {
-        if (i + 1 < received.size() || i < whole)
-            EXPECT_EQ(received[i], expected(i)) << "frame " << i << " of " << received.size() << " (0 is ready)";
+        const auto expected = ZephTest::FaultFrame(seed, i, kMaxFrame);
+        if (i + 1 < received.size() || i < reported)
+            EXPECT_EQ(received[i], expected) << "frame " << i << " of " << received.size();
         else
-            EXPECT_EQ(received[i].size(), expected(i).size()) << "the frame in flight keeps its announced length";
+            EXPECT_EQ(received[i].size(), expected.size()) << "the frame in flight keeps its announced length";
     }
 }
 
@@ -128,16 +123,16 @@ TEST(PeerKilled, EveryWholeFrameArrivesAndTheSurvivorSeesEndOfStream)
     std::random_device device;
     std::mt19937_64 random((uint64_t(device()) << 32) | device());
     // A quarter of the kills land in the first 2 ms after the FIFOs are open (around the
-    // handshake), the rest within 40 ms of the handshake, while frames flow both ways.
+    // handshake), the rest within 40 ms of the first frame, while frames flow both ways.
     std::uniform_int_distribution<int> early(0, 2000), later(0, 40000);
     const auto descriptors = ZephTest::OpenDescriptors();
     for (int run = 0; run < (runs ? std::atoi(runs) : 100) && !HasFailure(); ++run) {
         const uint64_t seed = random();
-        const bool afterReady = run % 4 != 0;
-        const std::chrono::microseconds killAfter(afterReady ? later(random) : early(random));
+        const bool afterFirst = run % 4 != 0;
+        const std::chrono::microseconds killAfter(afterFirst ? later(random) : early(random));
         SCOPED_TRACE("run " + std::to_string(run) + ", seed " + std::to_string(seed) + ", kill " +
-                     std::to_string(killAfter.count()) + " us after " + (afterReady ? "ready" : "opening"));
-        RunOnce(seed, killAfter, afterReady);
+                     std::to_string(killAfter.count()) + " us after " + (afterFirst ? "the first frame" : "opening"));
+        RunOnce(seed, killAfter, afterFirst);
         ASSERT_EQ(ZephTest::OpenDescriptors(), descriptors) << "descriptors leaked";
     }
 }

@@ -35,7 +35,7 @@ bool WriteAll(int fd, const void* data, size_t size)
     return true;
 }
 
-// A channel with a worker. Waits for a 2-byte frame, answers "ready", then sends the frames
+// A channel with a worker. Waits for a 2-byte frame, then sends the frames
 // FaultFrame(SEED, 0, 1, ...) and prints the count sent after each, while checking the test's
 // frames FaultFrame(TowardsPeer(SEED), ...) (exit 3 on a damaged one). Runs until killed.
 int Exchange(const Args& args)
@@ -52,7 +52,6 @@ int Exchange(const Args& args)
     unsigned char go[2];
     if (!frames.ReadFirst(*channel, go, sizeof go))
         return 5;
-    channel->Write(reinterpret_cast<const unsigned char*>("ready"), 5);
     std::thread([&] {
         std::vector<unsigned char> frame;
         for (uint64_t i = 0; const unsigned long long size = frames.Next(*channel); ++i) {
