@@ -10,6 +10,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <future>
 #include <set>
 #include <string>
@@ -98,6 +99,19 @@ unsigned long long ReadAsync(IDataChannel& channel, unsigned char* buffer, unsig
         "Read", [&] { return channel.Read(buffer, size); }, kPrompt);
 }
 
+// Starts a one-byte Read on a thread of its own and returns once that thread is parked in it.
+std::future<unsigned long long> ParkedRead(IDataChannel& channel, unsigned char* byte)
+{
+    auto tid = std::make_shared<std::atomic<long>>(0);
+    auto read = std::async(std::launch::async, [&channel, byte, tid] {
+        *tid = syscall(SYS_gettid);
+        return channel.Read(byte, 1);
+    });
+    EXPECT_TRUE(ZephTest::EventuallyTrue(
+        [&] { return *tid != 0 && SleepsIn(std::to_string(*tid)).find("futex") != std::string::npos; }));
+    return read;
+}
+
 // Peak resident memory of this process since the last reset, in KiB.
 long PeakKiB()
 {
@@ -167,18 +181,21 @@ TEST_F(ChannelDestroyed, HoldingAFrameOrAfterTheWorkerEndedEndsAtOnce)
     }
 }
 
-TEST_F(ChannelDestroyed, WithAReaderWaitingTheReaderGetsNothingAndLeavesFirst)
+TEST_F(ChannelDestroyed, WithReadersWaitingTheWorkersEndOrTheDestructionWakesThemWithNothing)
 {
+    {
+        Link link;
+        unsigned char bytes[2] = {0x5a, 0x5a};
+        auto first = ParkedRead(*link.channel, &bytes[0]);
+        auto second = ParkedRead(*link.channel, &bytes[1]);
+        link.Tell("close");  // end of stream ends the worker: every waiting reader hears of it
+        EXPECT_EQ(Within(first, "the first waiting reader"), 0u);
+        EXPECT_EQ(Within(second, "the second waiting reader"), 0u);
+        EXPECT_EQ(bytes[0] + bytes[1], 2 * 0x5a);
+    }
     Link link;
-    IDataChannel* channel = link.channel.get();
     unsigned char byte = 0x5a;
-    std::atomic<long> reader{0};
-    auto read = std::async(std::launch::async, [&] {
-        reader = syscall(SYS_gettid);
-        return channel->Read(&byte, 1);
-    });
-    ASSERT_TRUE(ZephTest::EventuallyTrue(
-        [&] { return reader != 0 && SleepsIn(std::to_string(reader)).find("futex") != std::string::npos; }));
+    auto read = ParkedRead(*link.channel, &byte);
     auto destroyed = DestroyAsync(link.channel);
     // The reader is woken with nothing although the worker is still blocked in the input.
     EXPECT_EQ(Within(read, "the waiting reader"), 0u);
