@@ -1,71 +1,82 @@
-// A channel with a worker over real FIFOs, destroyed in each of its states while a fault_peer
-// process holds the other ends: awaiting a frame (the worker blocked in the input's read, in a
-// length or in the middle of a payload), holding a frame, after the worker has ended, and with
-// a reader waiting. The pipe input's Cancel cannot unblock a read, so a destructor whose worker
-// is blocked must wait for data or end of stream, and only for that; every other state ends at
-// once. Nothing may crash, hang or leak a descriptor.
-#include <sys/stat.h>
+// A channel over real FIFOs, destroyed in each of its states while a peer process holds the
+// other ends: the worker blocked in a length or in a payload, holding a frame, ended, and with
+// a reader waiting. A pipe input's Cancel cannot unblock a read, so a destructor whose worker
+// is blocked waits for data or end of stream, and only then; every other state ends at once.
+// Nothing may crash, hang or leak a descriptor.
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <future>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <future>
 #include <set>
 #include <string>
-#include <thread>
+#include <type_traits>
 
 #include <gtest/gtest.h>
 
 #include "IO/ZephIO.h"
-#include "support/ChildProcess.h"
+#include "common/Process.h"
+#include "support/Doubles.h"
+#include "support/Fifo.h"
 #include "support/LogCapture.h"
-#include "support/TempDir.h"
+#include "support/Peer.h"
 #include "support/Timeout.h"
 
 using namespace Korvel::Core;
 using ZephTest::ChildProcess;
+
+// Only the last Release may end a channel: `delete` on one must not compile.
+static_assert(!std::is_destructible<CommunicationChannel>::value, "CommunicationChannel's destructor is callable");
 
 namespace {
 
 const std::chrono::seconds kPrompt(3);
 const std::chrono::milliseconds kStillBlocked(300);
 
-class CountingHandler : public IDataAvailableHandler {
-public:
-    void OnDataAvailable(unsigned long long) override { ++calls; }
-    std::atomic<int> calls{0};
-};
+// Where thread `tid` of this process sleeps in the kernel.
+std::string SleepsIn(const std::string& tid)
+{
+    std::string where;
+    std::ifstream("/proc/self/task/" + tid + "/wchan") >> where;
+    return where;
+}
 
-// This process's channel and a fault_peer in "frames" mode that sends what the test tells it.
+// True once a thread of this process sleeps in a pipe read after taking `bytes` bytes: the
+// worker has reached the read that a destruction has to wait for.
+bool WorkerBlockedInRead(unsigned long long bytes)
+{
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::string key;
+        unsigned long long taken = 0;
+        if (SleepsIn(task.path().filename()).find("pipe_read") != std::string::npos &&
+            std::ifstream(task.path() / "io") >> key >> taken && taken == bytes)
+            return true;
+    }
+    return false;
+}
+
+// This process's channel and a peer in "frames" mode that sends what the test tells it. The
+// peer goes first on destruction, so end of stream frees a worker still reading.
 struct Link {
-    ZephTest::TempDir dir;
-    std::string toPeer = dir.File("to-peer");
-    std::string fromPeer = dir.File("from-peer");
-    std::unique_ptr<ChildProcess> peer;
-    CountingHandler handler;
+    ZephTest::Fifo to, from;
+    ZephTest::RecordingHandler handler;
     boost::intrusive_ptr<IDataChannel> channel;
+    ChildProcess peer = ZephTest::StartPeer({"frames", to.path, from.path}, ChildProcess::Stdin::Pipe);
 
-    Link()
+    explicit Link(bool worker = true, unsigned long long bound = ~0ull)
     {
-        if (mkfifo(toPeer.c_str(), 0600) != 0 || mkfifo(fromPeer.c_str(), 0600) != 0)
-            throw std::runtime_error("mkfifo failed");
-        peer = std::make_unique<ChildProcess>(std::vector<std::string>{FAULT_PEER_PATH, "frames", toPeer, fromPeer},
-                                              ChildProcess::Stdin::Pipe);
         channel = ZephTest::FinishesWithin("opening the FIFOs", [&] {
-            auto output = DataOutputPipe::Create(toPeer, false);
-            auto input = DataInputPipe::Create(fromPeer, false);
-            return CommunicationChannel::Create(input, output, true);
+            auto output = DataOutputPipe::Create(to.path, false);
+            auto input = DataInputPipe::Create(from.path, false);
+            return CommunicationChannel::Create(input, output, worker, bound);
         });
         channel->SetDataAvailableHandler(&handler);
     }
-    // The peer goes first, so that end of stream frees a worker still reading.
-    ~Link()
-    {
-        peer.reset();
-        ZephTest::FinishesWithin("releasing the channel", [&] { channel.reset(); });
-    }
-
-    void Tell(const std::string& command) { ASSERT_TRUE(peer->WriteStdin(command + "\n")); }
+    void Tell(const std::string& command) { ASSERT_TRUE(peer.WriteStdin(command + "\n")); }
 };
 
 // Releases the last reference to the channel on a thread of its own.
@@ -76,99 +87,151 @@ std::future<void> DestroyAsync(boost::intrusive_ptr<IDataChannel>& channel)
 }
 
 template <class T>
-T Within(std::future<T>& done, std::chrono::milliseconds limit, const std::string& what)
+T Within(std::future<T>& done, const std::string& what)
 {
-    if (done.wait_for(limit) != std::future_status::ready)
+    if (done.wait_for(kPrompt) != std::future_status::ready)
         ZephTest::FailTimeout(what);
     return done.get();
 }
 
+unsigned long long ReadAsync(IDataChannel& channel, unsigned char* buffer, unsigned long long size)
+{
+    return ZephTest::FinishesWithin(
+        "Read", [&] { return channel.Read(buffer, size); }, kPrompt);
+}
+
+// Starts a one-byte Read on a thread of its own and returns once that thread is parked in it.
+std::future<unsigned long long> ParkedRead(IDataChannel& channel, unsigned char* byte)
+{
+    auto tid = std::make_shared<std::atomic<long>>(0);
+    auto read = std::async(std::launch::async, [&channel, byte, tid] {
+        *tid = syscall(SYS_gettid);
+        return channel.Read(byte, 1);
+    });
+    EXPECT_TRUE(ZephTest::EventuallyTrue(
+        [&] { return *tid != 0 && SleepsIn(std::to_string(*tid)).find("futex") != std::string::npos; }));
+    return read;
+}
+
+// Peak resident memory of this process since the last reset, in KiB.
+long PeakKiB()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.compare(0, 6, "VmHWM:") == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
 class ChannelDestroyed : public ::testing::Test {
 protected:
-    void SetUp() override { m_descriptors = ZephTest::OpenDescriptors(); }
-    void TearDown() override { EXPECT_EQ(ZephTest::OpenDescriptors(), m_descriptors) << "descriptors leaked"; }
-
+    void TearDown() override { EXPECT_EQ(ZephCommon::OpenDescriptors(), m_descriptors) << "descriptors leaked"; }
     ZephTest::LogCapture m_quiet{google::GLOG_ERROR};
-
-private:
-    std::set<int> m_descriptors;
+    std::set<int> m_descriptors = ZephCommon::OpenDescriptors();
 };
 
 }  // namespace
 
-TEST_F(ChannelDestroyed, AwaitingALengthWaitsForTheBlockedReadAndAnnouncesNothing)
+TEST_F(ChannelDestroyed, AwaitingALengthOrAPayloadWaitsForTheBlockedReadAndAnnouncesNothing)
 {
-    Link link;
-    // A worker not yet in its read would stop at its first interruption point instead.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    auto destroyed = DestroyAsync(link.channel);
-    EXPECT_EQ(destroyed.wait_for(kStillBlocked), std::future_status::timeout) << "Cancel cannot stop a pipe read";
-    // A whole frame frees the blocked read; the interrupted worker drops it without a word.
-    link.Tell("frame 3000");
-    Within(destroyed, kPrompt, "destruction after the frame came");
-    EXPECT_EQ(link.handler.calls, 0);
+    struct Case {
+        const char* first;         // what the peer sends first
+        unsigned long long taken;  // what the worker has read when it blocks
+        const char* release;       // what frees its read: a whole frame, or end of stream
+    };
+    for (const Case& c : {Case{"", 0, "frame 3000"}, Case{"header 5000", 8, "kill"}}) {
+        SCOPED_TRACE(c.release);
+        Link link;
+        if (*c.first)
+            link.Tell(c.first);
+        ASSERT_TRUE(ZephTest::EventuallyTrue([&] { return WorkerBlockedInRead(c.taken); }));
+        auto destroyed = DestroyAsync(link.channel);
+        EXPECT_EQ(destroyed.wait_for(kStillBlocked), std::future_status::timeout) << "Cancel cannot stop a pipe read";
+        if (std::string(c.release) == "kill")
+            kill(link.peer.Pid(), SIGKILL);
+        else
+            link.Tell(c.release);
+        Within(destroyed, "destruction once the read returned");
+        EXPECT_TRUE(link.handler.Sizes().empty()) << "the interrupted worker drops its frame without a word";
+    }
 }
 
-TEST_F(ChannelDestroyed, AwaitingTheRestOfAPayloadEndsWhenThePeerIsKilled)
+// The worker's end comes from an empty frame, a failing handler, or a length above the bound,
+// for which a hostile peer's 2^30 bytes must not be allocated.
+TEST_F(ChannelDestroyed, HoldingAFrameOrAfterTheWorkerEndedEndsAtOnce)
 {
-    Link link;
-    link.Tell("header 5000");  // the worker now waits for 5000 bytes that never come
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    auto destroyed = DestroyAsync(link.channel);
-    EXPECT_EQ(destroyed.wait_for(kStillBlocked), std::future_status::timeout);
-    link.peer.reset();  // SIGKILL: end of stream
-    Within(destroyed, kPrompt, "destruction after the peer died");
-    EXPECT_EQ(link.handler.calls, 0);
+    struct Case {
+        const char* commands;
+        bool throws;  // the handler fails
+        int frames;   // whole frames before the worker's end; -1: the worker holds one
+        unsigned long long bound;
+    };
+    std::ofstream("/proc/self/clear_refs") << "5";  // resets the peak
+    const long before = PeakKiB();
+    for (const Case& c : {Case{"frame 10", false, -1, ~0ull}, Case{"frame 10\nempty", false, 1, ~0ull},
+                          Case{"frame 10\nframe 10", true, 1, ~0ull}, Case{"header 1073741824", false, 0, 1 << 20}}) {
+        SCOPED_TRACE(c.commands);
+        Link link(true, c.bound);
+        link.handler.throws = c.throws;
+        link.Tell(c.commands);
+        unsigned char frame[10];
+        if (c.frames < 0) {
+            EXPECT_TRUE(ZephTest::EventuallyTrue([&] { return link.channel->IsDataAvaliable(); }));
+        } else {  // the frame the failing handler was told of stays readable
+            EXPECT_EQ(ReadAsync(*link.channel, frame, sizeof frame), c.frames == 1 ? 10u : 0u);
+            EXPECT_EQ(ReadAsync(*link.channel, frame, 1), 0u);
+            EXPECT_FALSE(link.channel->IsDataAvaliable());
+        }
+        EXPECT_EQ(link.handler.Sizes(), std::vector<unsigned long long>(c.frames != 0, 10));
+        auto destroyed = DestroyAsync(link.channel);
+        Within(destroyed, "destruction");  // the peer is still there
+    }
+    EXPECT_LT(PeakKiB() - before, 64 * 1024) << "the announced frame was allocated";
 }
 
-TEST_F(ChannelDestroyed, HoldingAFrameEndsAtOnce)
+TEST_F(ChannelDestroyed, WithReadersWaitingTheWorkersEndOrTheDestructionWakesThemWithNothing)
 {
+    {
+        Link link;
+        unsigned char bytes[2] = {0x5a, 0x5a};
+        auto first = ParkedRead(*link.channel, &bytes[0]);
+        auto second = ParkedRead(*link.channel, &bytes[1]);
+        link.Tell("close");  // end of stream ends the worker: every waiting reader hears of it
+        EXPECT_EQ(Within(first, "the first waiting reader"), 0u);
+        EXPECT_EQ(Within(second, "the second waiting reader"), 0u);
+        EXPECT_EQ(bytes[0] + bytes[1], 2 * 0x5a);
+        auto destroyed = DestroyAsync(link.channel);
+        Within(destroyed, "destruction after end of stream");
+    }
     Link link;
-    link.Tell("frame 100000");
-    EXPECT_TRUE(ZephTest::EventuallyTrue([&] { return link.channel->IsDataAvaliable(); }));
-    EXPECT_EQ(link.handler.calls, 1);
-    auto destroyed = DestroyAsync(link.channel);
-    Within(destroyed, kPrompt, "destruction with a frame held");  // the peer is still there
-}
-
-TEST_F(ChannelDestroyed, AfterAnEmptyFrameEndedTheWorkerEndsAtOnce)
-{
-    Link link;
-    link.Tell("frame 10");
-    link.Tell("empty");
-    unsigned char frame[10];
-    auto read = std::async(std::launch::async, [&] { return link.channel->Read(frame, sizeof frame); });
-    EXPECT_EQ(Within(read, kPrompt, "reading the frame"), 10u);
-    unsigned char byte;
-    read = std::async(std::launch::async, [&] { return link.channel->Read(&byte, 1); });
-    EXPECT_EQ(Within(read, kPrompt, "the read after the worker's end"), 0u);
-    auto destroyed = DestroyAsync(link.channel);
-    Within(destroyed, kPrompt, "destruction after the worker's end");
-}
-
-TEST_F(ChannelDestroyed, AfterEndOfStreamEndedTheWorkerEndsAtOnce)
-{
-    Link link;
-    link.Tell("close");
-    unsigned char byte;
-    auto read = std::async(std::launch::async, [&] { return link.channel->Read(&byte, 1); });
-    EXPECT_EQ(Within(read, kPrompt, "the read at end of stream"), 0u);
-    auto destroyed = DestroyAsync(link.channel);
-    Within(destroyed, kPrompt, "destruction after end of stream");
-}
-
-TEST_F(ChannelDestroyed, WithAReaderWaitingTheReaderGetsNothingAndLeavesFirst)
-{
-    Link link;
-    IDataChannel* channel = link.channel.get();
     unsigned char byte = 0x5a;
-    auto read = std::async(std::launch::async, [&] { return channel->Read(&byte, 1); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let it block in Read
+    auto read = ParkedRead(*link.channel, &byte);
     auto destroyed = DestroyAsync(link.channel);
     // The reader is woken with nothing although the worker is still blocked in the input.
-    EXPECT_EQ(Within(read, kPrompt, "the waiting reader"), 0u);
+    EXPECT_EQ(Within(read, "the waiting reader"), 0u);
     EXPECT_EQ(byte, 0x5a);
     EXPECT_EQ(destroyed.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
     link.Tell("close");
-    Within(destroyed, kPrompt, "destruction after end of stream");
+    Within(destroyed, "destruction after end of stream");
+}
+
+// Without a worker ReadHeader refuses a length above the bound, and only such a length.
+TEST_F(ChannelDestroyed, AfterReadHeaderRefusedALengthAboveTheBound)
+{
+    for (const unsigned long long bound : {1ull << 30, (1ull << 30) - 1}) {
+        Link link(false, bound);
+        link.Tell("header 1073741824");
+        unsigned long long length = 0;
+        std::string details = "no exception";
+        try {
+            length = link.channel->ReadHeader();
+        } catch (const IOException& e) {
+            const std::string* info = boost::get_error_info<Korvel::DetailsInfo>(e);
+            details = info ? *info : "no details";
+        }
+        if (bound == 1ull << 30)
+            EXPECT_EQ(length, bound) << "the bound itself is allowed";
+        else
+            EXPECT_EQ(details, "1073741824");
+    }
 }

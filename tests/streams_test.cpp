@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "IO/ZephIO.h"
+#include "common/Process.h"
 #include "ZephHash/MD5Generate.h"
 #include "support/ChildProcess.h"
 #include "support/Fifo.h"
@@ -269,7 +270,7 @@ TEST(DataOutputFile, OpenFailuresCarryTheSystemTextAndLeaveNothingBehind)
 
     // A path through a plain file: the directory library's error, and nothing is created.
     std::ofstream(dir.File("plain")) << "content";
-    const std::set<int> descriptors = ZephTest::OpenDescriptors();
+    const std::set<int> descriptors = ZephCommon::OpenDescriptors();
     for (const char* below : {"/out.bin", "/sub/deeper/out.bin"}) {
         try {
             DataOutputFile::Create(ioPath(dir.File("plain") + below));
@@ -289,7 +290,7 @@ TEST(DataOutputFile, OpenFailuresCarryTheSystemTextAndLeaveNothingBehind)
                                  [&] { return Thrown([&] { DataOutputFile::Create(ioPath(fifo.path)); }); });
     EXPECT_EQ(Info<DescriptionInfo>(e), std::strerror(ESPIPE));
     close(reader);
-    EXPECT_EQ(ZephTest::OpenDescriptors(), descriptors);
+    EXPECT_EQ(ZephCommon::OpenDescriptors(), descriptors);
 }
 
 TEST(DataOutputFile, FailedWritesReachTheCallerAndTheStreamStaysUsable)
