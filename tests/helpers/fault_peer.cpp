@@ -7,25 +7,17 @@
 //       FaultFrame(TowardsPeer(SEED), ...) on another thread. After each frame whose Write has
 //       returned it prints its count ("<n>\n") on stdout. Runs until it is killed; exits 3 if
 //       a frame from the test arrives damaged.
-//   fault_peer storm-write FIFO BYTES
-//       Opens FIFO for writing through DataOutputPipe and writes BYTES of the StreamByte
-//       sequence in 1 MiB Writes while SIGUSR1, caught without SA_RESTART, fires every 100
-//       microseconds. Prints "<bytes written> <signals caught> <writes interrupted>".
 //   fault_peer frames TO FROM
 //       Opens TO for reading, then FROM for writing, with plain system calls, and obeys
 //       commands read from stdin, one per line: "frame N" (a whole frame of N bytes),
 //       "header N" (only the length), "empty" (a zero length), "close" (close FROM). Exits at
 //       the end of stdin.
 #include <fcntl.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -94,71 +86,6 @@ int Exchange(const std::string& to, const std::string& from, uint64_t seed, uint
     }
 }
 
-std::atomic<unsigned long> g_signals{0};
-
-void CountSignal(int)
-{
-    g_signals.fetch_add(1, std::memory_order_relaxed);
-}
-
-// Counts the library's log lines that report an interrupted write.
-class InterruptedWrites : public google::LogSink {
-public:
-    InterruptedWrites() { google::AddLogSink(this); }
-    ~InterruptedWrites() override { google::RemoveLogSink(this); }
-    void send(google::LogSeverity, const char*, const char*, int, const struct ::tm*, const char* message,
-              size_t length) override
-    {
-        static const std::string interrupted =
-            std::string("Write failed, errno == 4, descrption:") + std::strerror(EINTR);
-        if (std::string(message, length) == interrupted)
-            ++count;
-    }
-    std::atomic<unsigned long> count{0};
-};
-
-int StormWrite(const std::string& fifo, uint64_t bytes)
-{
-    struct sigaction action = {};
-    action.sa_handler = CountSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: blocked system calls fail with EINTR
-    sigaction(SIGUSR1, &action, nullptr);
-    // A timer of its own, so the safety alarm of main stays armed.
-    sigevent event = {};
-    event.sigev_notify = SIGEV_SIGNAL;
-    event.sigev_signo = SIGUSR1;
-    timer_t timer;
-    if (timer_create(CLOCK_MONOTONIC, &event, &timer) != 0)
-        return 10;
-    const itimerspec storm = {{0, 100000}, {0, 100000}};
-    timer_settime(timer, 0, &storm, nullptr);
-
-    // The interruption lines are counted, not printed.
-    FLAGS_minloglevel = google::GLOG_ERROR;
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 2);
-    close(null);
-    InterruptedWrites interrupted;
-
-    uint64_t written = 0;
-    {
-        auto output = DataOutputPipe::Create(fifo, false);
-        std::vector<unsigned char> piece(1 << 20);
-        while (written < bytes) {
-            const uint64_t size = std::min<uint64_t>(piece.size(), bytes - written);
-            for (uint64_t i = 0; i < size; ++i)
-                piece[i] = ZephTest::StreamByte(written + i);
-            if (output->Write(piece.data(), size) != size)
-                break;
-            written += size;
-        }
-    }
-    timer_delete(timer);
-    std::printf("%llu %lu %lu", static_cast<unsigned long long>(written), g_signals.load(), interrupted.count.load());
-    return written == bytes ? 0 : 7;
-}
-
 int Frames(const std::string& to, const std::string& from)
 {
     const int unused = open(to.c_str(), O_RDONLY);
@@ -196,10 +123,8 @@ int main(int argc, char** argv)
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "exchange" && argc == 6)
         return Exchange(argv[2], argv[3], std::strtoull(argv[4], nullptr, 10), std::strtoull(argv[5], nullptr, 10));
-    if (mode == "storm-write" && argc == 4)
-        return StormWrite(argv[2], std::strtoull(argv[3], nullptr, 10));
     if (mode == "frames" && argc == 4)
         return Frames(argv[2], argv[3]);
-    std::fprintf(stderr, "usage: fault_peer exchange TO FROM SEED MAXSIZE | storm-write FIFO BYTES | frames TO FROM\n");
+    std::fprintf(stderr, "usage: fault_peer exchange TO FROM SEED MAXSIZE | frames TO FROM\n");
     return 2;
 }
