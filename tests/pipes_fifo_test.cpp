@@ -16,16 +16,7 @@
 #include <boost/exception/get_error_info.hpp>
 #include <gtest/gtest.h>
 
-#include "IO/Exception.h"
-#include "IO/KorvelIO/DataInputOutputPipe.h"
-#include "IO/KorvelIO/DataInputPipe.h"
-#include "IO/KorvelIO/DataOutputPipe.h"
-#include "IO/KorvelIO/DataStdInput.h"
-#include "IO/KorvelIO/DataStdOutput.h"
-#include "IO/KorvelIO/PipeHandle.h"
-#include "IO/KorvelIO/Protocols/ByteDataInputRawProtocol.h"
-#include "IO/KorvelIO/Protocols/ByteDataOutputDefaultProtocol.h"
-#include "IO/KorvelIO/Protocols/ByteDataOutputRawProtocol.h"
+#include "IO/ZephIO.h"
 #include "support/Fifo.h"
 #include "support/LogCapture.h"
 #include "support/Pattern.h"
@@ -384,6 +375,6 @@ TEST(StdAdapters, CopyAChildsStdinToItsStdoutAndGiveNothingWithoutStdin)
     EXPECT_EQ(echoed, data + "|end");
     EXPECT_EQ(ExitOf(child), 0);
 
-    auto closed = StartPeer({"std-closed"}, ChildProcess::Stdin::Closed);
-    EXPECT_EQ(ExitOf(closed), 0);
+    auto closed = StartPeer({"std-echo"}, ChildProcess::Stdin::Closed);
+    EXPECT_EQ(ExitOf(closed), 40);
 }

@@ -10,8 +10,7 @@
 #include <boost/exception/get_error_info.hpp>
 #include <gtest/gtest.h>
 
-#include "IO/Exception.h"
-#include "IO/KorvelIO/IPCTools.h"
+#include "IO/ZephIO.h"
 #include "support/TempDir.h"
 
 using namespace Korvel::Core;
@@ -35,26 +34,20 @@ bool IsNameIn(const std::string& name, const std::string& dir)
 
 }  // namespace
 
-TEST(IpcNames, AreUniqueUuidNamesInTmpdirAndCreateNothing)
+TEST(IpcNames, AreUniqueUuidNamesInTmpdirOrTheSystemDefaultAndCreateNothing)
 {
     ZephTest::TempDir dir;
-    ScopedTmpdir tmpdir(dir.Path() + "/");  // the trailing slash is not doubled
-    const std::string first = GenerateTempFileName();
-    const std::string second = GenerateTempFileName();
-    const std::string pipe = GeneratePipeName();
-    for (const auto& name : {first, second, pipe})
-        EXPECT_TRUE(IsNameIn(name, dir.Path() + "/")) << name;
-    EXPECT_NE(first, second);
-    EXPECT_NE(second, pipe);
-    // The UUIDs differ, not only the suffixes.
-    EXPECT_NE(first.substr(0, first.size() - 6), second.substr(0, second.size() - 6));
-    EXPECT_EQ(rmdir(dir.Path().c_str()), 0) << "the directory should still be empty";
-    EXPECT_EQ(mkdir(dir.Path().c_str(), 0700), 0);
-}
-
-TEST(IpcNames, TmpdirThatIsNoDirectoryFallsBackToTheSystemDefault)
-{
-    ZephTest::TempDir dir;
+    {
+        ScopedTmpdir tmpdir(dir.Path() + "/");  // the trailing slash is not doubled
+        const std::string first = GenerateTempFileName(), second = GenerateTempFileName(), pipe = GeneratePipeName();
+        for (const auto& name : {first, second, pipe})
+            EXPECT_TRUE(IsNameIn(name, dir.Path() + "/")) << name;
+        EXPECT_NE(second, pipe);
+        // The UUIDs differ, not only the suffixes.
+        EXPECT_NE(first.substr(0, first.size() - 6), second.substr(0, second.size() - 6));
+        EXPECT_EQ(rmdir(dir.Path().c_str()), 0) << "the directory should still be empty";
+        ASSERT_EQ(mkdir(dir.Path().c_str(), 0700), 0);
+    }
     const std::string file = dir.File("plain");
     std::fclose(std::fopen(file.c_str(), "w"));
     for (const std::string& value : {file, dir.File("missing"), std::string()}) {

@@ -8,11 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "IO/Detail/RefCounting.h"
-#include "IO/KorvelIO/DataInputOutputPipe.h"
-#include "IO/KorvelIO/Protocols/ByteDataInputDefaultProtocol.h"
-#include "IO/KorvelIO/Protocols/ByteDataInputRawProtocol.h"
-#include "IO/KorvelIO/Protocols/ByteDataOutputDefaultProtocol.h"
-#include "IO/KorvelIO/Protocols/ByteDataOutputRawProtocol.h"
+#include "IO/ZephIO.h"
 #include "support/LogCapture.h"
 
 using namespace Korvel::Core;

@@ -7,8 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "IO/KorvelIO/DataStdInput.h"
-#include "IO/KorvelIO/DataStdOutput.h"
+#include "IO/ZephIO.h"
 #include "peer/Peer.h"
 #include "support/Pattern.h"
 
@@ -49,14 +48,17 @@ int OnFifo(const Args& args, bool writing)
     return done == count || !writing ? 0 : 11;
 }
 
-// Copies stdin to stdout through the adapters, then prints "|end" if fds 0 and 1 survived them.
+// Copies stdin to stdout through the adapters, then prints "|end" if fds 0 and 1 survived
+// them. With stdin closed, ends with 40 when no adapter came and the transfer size was left.
 int StdEcho(const Args&)
 {
     unsigned long inSize = 0, outSize = 0;
     {
         auto in = Korvel::Core::DataStdInput::Create(inSize);
+        if (!in)
+            return inSize == 0 ? 40 : 41;
         auto out = Korvel::Core::DataStdOutput::Create(outSize);
-        if (!in || !out || inSize != 1024 || outSize != 1024)
+        if (!out || inSize != 1024 || outSize != 1024)
             return 30;
         unsigned char buffer[1024];
         for (unsigned long long n; (n = in->Read(buffer, sizeof buffer)) != 0;)
@@ -66,21 +68,13 @@ int StdEcho(const Args&)
     return fcntl(0, F_GETFD) != -1 && fcntl(1, F_GETFD) != -1 && write(1, "|end", 4) == 4 ? 0 : 33;
 }
 
-// With stdin closed: no adapter, and the transfer size is left alone.
-int StdClosed(const Args&)
-{
-    unsigned long size = 77;
-    return !Korvel::Core::DataStdInput::Create(size) && size == 77 ? 0 : 40;
-}
-
 }  // namespace
 
 std::vector<Mode> PipeModes()
 {
     return {{"pipe-write", "FIFO COUNT [wait]", [](const Args& a) { return OnFifo(a, true); }},
             {"pipe-read", "FIFO COUNT [wait]", [](const Args& a) { return OnFifo(a, false); }},
-            {"std-echo", "", StdEcho},
-            {"std-closed", "", StdClosed}};
+            {"std-echo", "", StdEcho}};
 }
 
 }  // namespace ZephPeer
