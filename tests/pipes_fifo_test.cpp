@@ -1,55 +1,87 @@
-// DataInputPipe and DataOutputPipe over real FIFOs, with the peer in another process.
+// DataInputPipe and DataOutputPipe over real FIFOs with the peer in another process, over
+// pipe() handles, interrupted by signals, and the standard-stream adapters.
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <boost/exception/get_error_info.hpp>
 #include <gtest/gtest.h>
 
-#include "IO/Exception.h"
-#include "IO/KorvelIO/DataInputOutputPipe.h"
-#include "IO/KorvelIO/DataInputPipe.h"
-#include "IO/KorvelIO/DataOutputPipe.h"
-#include "IO/KorvelIO/DataStdInput.h"
-#include "IO/KorvelIO/DataStdOutput.h"
-#include "IO/KorvelIO/PipeHandle.h"
-#include "IO/KorvelIO/Protocols/ByteDataInputDefaultProtocol.h"
-#include "IO/KorvelIO/Protocols/ByteDataInputRawProtocol.h"
-#include "IO/KorvelIO/Protocols/ByteDataOutputDefaultProtocol.h"
-#include "IO/KorvelIO/Protocols/ByteDataOutputRawProtocol.h"
-#include "helpers/PipesPeer.h"
-#include "support/ChildProcess.h"
+#include "IO/ZephIO.h"
 #include "support/Fifo.h"
 #include "support/LogCapture.h"
-#include "support/Pattern.h"
+#include "common/Frames.h"
+#include "common/Process.h"
+#include "support/Peer.h"
 #include "support/TempDir.h"
 #include "support/Timeout.h"
 
 using namespace Korvel::Core;
 using ZephTest::ChildProcess;
+using ZephTest::ExitOf;
+using ZephTest::Fifo;
+using ZephTest::StartPeer;
 
 namespace {
 
-using ZephTest::ExitOf;
-using ZephTest::Fifo;
 const auto kTimeout = ZephTest::kPeerTimeout;
 
-ChildProcess Peer(const std::vector<std::string>& args, ChildProcess::Stdin in = ChildProcess::Stdin::Inherit,
-                  ChildProcess::Stdout out = ChildProcess::Stdout::Inherit)
+// One end of a FIFO, reading or writing through the library.
+struct End {
+    bool input;
+    boost::intrusive_ptr<IByteDataInputEx> in;
+    boost::intrusive_ptr<IByteDataOutputEx> out;
+
+    End(bool input, const std::string& path) : input(input)
+    {
+        if (input)
+            in = DataInputPipe::Create(path, false);
+        else
+            out = DataOutputPipe::Create(path, false);
+    }
+    bool Raw(std::string& bytes, unsigned long long* count) const
+    {
+        auto* p = reinterpret_cast<unsigned char*>(&bytes[0]);
+        return input ? in->ReadRaw(p, bytes.size(), count) : out->WriteRaw(p, bytes.size(), count);
+    }
+};
+
+std::string Trying(bool input, size_t n)
 {
-    return ZephTest::StartPeer(args, in, out);
+    return input ? "Trying to read " + std::to_string(n) + " bytes from the input pipe"
+                 : "Trying to write " + std::to_string(n) + " bytes to the output pipe";
+}
+std::string Moved(bool input, size_t n)
+{
+    return std::to_string(n) + (input ? " bytes have been read" : " bytes have been written");
+}
+std::string Failed(bool input, int error)
+{
+    return (input ? "Read failed, errno == " : "Write failed, errno == ") + std::to_string(error) +
+           ", descrption:" + std::strerror(error);
+}
+End OpenWithin(bool input, const std::string& path)
+{
+    return ZephTest::FinishesWithin(
+        "open of the FIFO", [&] { return End(input, path); }, kTimeout);
 }
 
-std::string AsString(const std::vector<unsigned char>& v, size_t n)
+// The captured lines as "SEVERITY file: message".
+std::vector<std::string> Logged(const ZephTest::LogCapture& capture)
 {
-    return std::string(v.begin(), v.begin() + n);
+    std::vector<std::string> lines;
+    for (const auto& line : capture.Lines())
+        lines.push_back(std::string(google::GetLogSeverityName(line.severity)) + " " + line.file + ": " + line.message);
+    return lines;
 }
 
 void (*SigpipeDisposition())(int)
@@ -61,159 +93,35 @@ void (*SigpipeDisposition())(int)
 
 }  // namespace
 
-TEST(InputPipe, ReadsThreeThousandBytesInLoggedSystemCallsOf1024)
+// A peer that has gone: a read meets end of file, logged, and again on every later read; a
+// write fails with EPIPE instead of ending the process.
+TEST(Pipes, PeerGoneGivesEndOfFileOrEpipe)
 {
-    Fifo fifo;
-    auto peer = Peer({"write", fifo.path, "3000"});
-    ZephTest::LogCapture capture;
-    auto pipe = ZephTest::FinishesWithin(
-        "open of the input FIFO", [&] { return DataInputPipe::Create(fifo.path, false); }, kTimeout);
-    ASSERT_EQ(capture.Messages().size(), 1u);
-    // glog folds the message's own end-of-line into the end of the line.
-    EXPECT_EQ(
-        capture.Messages()[0].rfind("The pipe " + fifo.path + " has been opened for reading successfully, id == ", 0),
-        0u);
-    EXPECT_EQ(SigpipeDisposition(), SIG_IGN);
-    EXPECT_EQ(pipe->GetMaxReadSizeAtTime(), 1024u);
-
-    capture.Clear();
-    std::vector<unsigned char> buffer(3000);
-    unsigned long long count = 0;
-    EXPECT_TRUE(pipe->ReadRaw(buffer.data(), 3000, &count));
-    EXPECT_EQ(count, 3000u);
-    EXPECT_EQ(AsString(buffer, 3000), ZephTest::Pattern(3000));
-    EXPECT_EQ(capture.Messages(),
-              (std::vector<std::string>{"Trying to read 1024 bytes from the input pipe", "1024 bytes have been read",
-                                        "Trying to read 1024 bytes from the input pipe", "1024 bytes have been read",
-                                        "Trying to read 952 bytes from the input pipe", "952 bytes have been read"}));
-
-    // Nothing asked, nothing done: no system call, no log line.
-    capture.Clear();
-    count = 99;
-    EXPECT_TRUE(pipe->ReadRaw(buffer.data(), 0, &count));
-    EXPECT_EQ(count, 0u);
-    EXPECT_TRUE(capture.Messages().empty());
-
-    pipe.reset();
-    EXPECT_EQ(capture.Messages(), std::vector<std::string>{"Closing input pipe"});
-    EXPECT_EQ(ExitOf(peer), 0);
-}
-
-TEST(InputPipe, EndOfFileAfterTenOfHundredBytes)
-{
-    for (bool raw : {false, true}) {
-        SCOPED_TRACE(raw ? "Raw protocol" : "Default protocol");
+    for (const bool input : {true, false}) {
+        SCOPED_TRACE(input ? "input" : "output");
         Fifo fifo;
-        auto peer = Peer({"write", fifo.path, "10"});
+        auto peer = StartPeer({input ? "pipe-write" : "pipe-read", fifo.path, input ? "10" : "0"});
+        End end = OpenWithin(input, fifo.path);
+        ASSERT_EQ(ExitOf(peer), 0);
         ZephTest::LogCapture capture;
-        auto pipe = ZephTest::FinishesWithin(
-            "open of the input FIFO",
-            [&] {
-                std::unique_ptr<IByteDataInputProtocol> protocol;
-                if (raw)
-                    protocol.reset(new ByteDataInputRawProtocol);
-                else
-                    protocol.reset(new ByteDataInputDefaultProtocol);
-                return DataInputPipe::Create(fifo.path, std::move(protocol), true);
-            },
-            kTimeout);
-        std::vector<unsigned char> buffer(100, 0);
-        EXPECT_EQ(pipe->Read(buffer.data(), 100), raw ? 10u : 0u);
-        EXPECT_EQ(AsString(buffer, 10), ZephTest::Pattern(10));
-        EXPECT_EQ(capture.Count("The read syscall returned EOF. The other process probably has crashed."), 1u);
-        EXPECT_EQ(capture.Count("10 bytes have been read"), 1u);
-
-        // The pipe stays usable and meets end of file again.
+        std::string bytes = input ? std::string(100, '\0') : ZephCommon::Pattern(100);
         unsigned long long count = 99;
-        EXPECT_FALSE(pipe->ReadRaw(buffer.data(), 100, nullptr));
-        EXPECT_FALSE(pipe->ReadRaw(buffer.data(), 100, &count));
+        EXPECT_FALSE(end.Raw(bytes, &count));
+        EXPECT_EQ(count, input ? 10u : 0u);
+        EXPECT_EQ(bytes.substr(0, 10), ZephCommon::Pattern(10));
+        const std::vector<std::string> expected =
+            input ? std::vector<std::string>{"INFO DataInputPipe.cpp: " + Trying(true, 100),
+                                             "INFO DataInputPipe.cpp: 10 bytes have been read",
+                                             "INFO DataInputPipe.cpp: " + Trying(true, 90),
+                                             "WARNING DataInputPipe.cpp: The read syscall returned EOF. The other "
+                                             "process probably has crashed."}
+                  : std::vector<std::string>{"INFO DataOutputPipe.cpp: " + Trying(false, 100),
+                                             "ERROR DataOutputPipe.cpp: " + Failed(false, EPIPE)};
+        EXPECT_EQ(Logged(capture), expected);
+        EXPECT_FALSE(end.Raw(bytes, nullptr));
+        EXPECT_FALSE(end.Raw(bytes, &count));
         EXPECT_EQ(count, 0u);
-        EXPECT_EQ(ExitOf(peer), 0);
     }
-}
-
-TEST(InputPipe, RegularFileReadsItsContentsThenEndOfFile)
-{
-    ZephTest::TempDir dir;
-    const std::string path = dir.File("plain");
-    {
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0600);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(write(fd, "0123456789", 10), 10);
-        close(fd);
-    }
-    ZephTest::LogCapture capture;
-    auto pipe = DataInputPipe::Create(path, false);
-    unsigned char buffer[32];
-    unsigned long long count = 0;
-    EXPECT_FALSE(pipe->ReadRaw(buffer, sizeof buffer, &count));
-    EXPECT_EQ(count, 10u);
-    EXPECT_EQ(std::string(buffer, buffer + 10), "0123456789");
-    EXPECT_EQ(capture.Count("The read syscall returned EOF. The other process probably has crashed."), 1u);
-}
-
-TEST(OutputPipe, WritesInLoggedSystemCallsOf1024AndClosingGivesTheReaderEndOfFile)
-{
-    Fifo fifo;
-    // The peer asks for more than is sent, so it only finishes at end of file.
-    auto peer = Peer({"read", fifo.path, "5000"}, ChildProcess::Stdin::Inherit, ChildProcess::Stdout::Pipe);
-    ZephTest::LogCapture capture;
-    auto pipe = ZephTest::FinishesWithin(
-        "open of the output FIFO", [&] { return DataOutputPipe::Create(fifo.path, false); }, kTimeout);
-    ASSERT_EQ(capture.Messages().size(), 1u);
-    EXPECT_EQ(
-        capture.Messages()[0].rfind("The pipe " + fifo.path + " has been opened for writing successfully, id == ", 0),
-        0u);
-    EXPECT_EQ(pipe->GetMaxWriteSizeAtTime(), 1024u);
-
-    capture.Clear();
-    const std::string data = ZephTest::Pattern(2500);
-    unsigned long long count = 0;
-    EXPECT_TRUE(pipe->WriteRaw(reinterpret_cast<const unsigned char*>(data.data()), data.size(), &count));
-    EXPECT_EQ(count, 2500u);
-    EXPECT_EQ(capture.Messages(), (std::vector<std::string>{
-                                      "Trying to write 1024 bytes to the output pipe", "1024 bytes have been written",
-                                      "Trying to write 1024 bytes to the output pipe", "1024 bytes have been written",
-                                      "Trying to write 452 bytes to the output pipe", "452 bytes have been written"}));
-    capture.Clear();
-    EXPECT_TRUE(pipe->WriteRaw(nullptr, 0, &count));
-    EXPECT_EQ(count, 0u);
-    EXPECT_TRUE(capture.Messages().empty());
-
-    pipe.reset();
-    EXPECT_EQ(capture.Messages(), std::vector<std::string>{"Closing output pipe"});
-    std::string report;
-    EXPECT_TRUE(peer.ReadStdout(report, kTimeout));
-    EXPECT_EQ(report, "2500 ok");
-    EXPECT_EQ(ExitOf(peer), 0);
-}
-
-TEST(OutputPipe, WriteAfterTheReaderHasGoneFailsWithEpipeAndTheProcessLivesOn)
-{
-    Fifo fifo;
-    auto peer = Peer({"read", fifo.path, "0"});  // opens, reads nothing, closes, exits
-    auto pipe = ZephTest::FinishesWithin(
-        "open of the output FIFO", [&] { return DataOutputPipe::Create(fifo.path, false); }, kTimeout);
-    ASSERT_EQ(ExitOf(peer), 0);
-
-    ZephTest::LogCapture capture;
-    const std::string data = ZephTest::Pattern(100);
-    const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
-    unsigned long long count = 99;
-    EXPECT_FALSE(pipe->WriteRaw(bytes, data.size(), &count));
-    EXPECT_EQ(count, 0u);
-    const std::string failure = std::string("Write failed, errno == 32, descrption:") + std::strerror(EPIPE);
-    EXPECT_EQ(capture.Messages(), (std::vector<std::string>{"Trying to write 100 bytes to the output pipe", failure}));
-    EXPECT_EQ(capture.Lines()[1].severity, google::GLOG_ERROR);
-
-    EXPECT_EQ(pipe->Write(bytes, data.size()), 0u);  // Default protocol
-    auto* concrete = dynamic_cast<DataOutputPipe*>(pipe.get());
-    ASSERT_NE(concrete, nullptr);
-    std::unique_ptr<IByteDataOutputProtocol> raw(new ByteDataOutputRawProtocol);
-    raw->SetByteDataOutput(pipe.get());
-    concrete->SetProtocol(std::move(raw));
-    EXPECT_EQ(pipe->Write(bytes, data.size()), 0u);
-    EXPECT_EQ(capture.Count(failure), 3u);
 }
 
 TEST(Pipes, MissingNameThrowsWithEnoentDetailsAndLogsTheName)
@@ -221,104 +129,80 @@ TEST(Pipes, MissingNameThrowsWithEnoentDetailsAndLogsTheName)
     ZephTest::TempDir dir;
     const std::string missing = dir.File("absent");
     void (*saved)(int) = signal(SIGPIPE, SIG_DFL);
-    ZephTest::LogCapture capture;
-
-    struct Case {
-        bool input;
-        std::string description, function, logged;
-    };
-    for (const Case& c :
-         {Case{true, "Failed to open input pipe", "DataInputPipe", "Failed to open the input pipe "},
-          Case{false, "Failed to open output pipe", "DataOutputPipe", "Failed to open the output pipe "}}) {
-        SCOPED_TRACE(c.function);
-        capture.Clear();
+    for (const bool input : {true, false}) {
+        const std::string function = input ? "DataInputPipe" : "DataOutputPipe";
+        SCOPED_TRACE(function);
+        ZephTest::LogCapture capture;
         try {
-            if (c.input)
-                DataInputPipe::Create(missing, false);
-            else
-                DataOutputPipe::Create(missing, false);
+            End(input, missing);
             ADD_FAILURE() << "no exception";
         } catch (const IOException& e) {
-            ASSERT_NE(boost::get_error_info<Korvel::DescriptionInfo>(e), nullptr);
-            EXPECT_EQ(*boost::get_error_info<Korvel::DescriptionInfo>(e), c.description);
-            ASSERT_NE(boost::get_error_info<Korvel::SystemErrorCodeInfo>(e), nullptr);
-            EXPECT_EQ(*boost::get_error_info<Korvel::SystemErrorCodeInfo>(e), ENOENT);
-            ASSERT_NE(boost::get_error_info<Korvel::DetailsInfo>(e), nullptr);
-            EXPECT_EQ(*boost::get_error_info<Korvel::DetailsInfo>(e), std::strerror(ENOENT));
-            EXPECT_EQ(boost::get_error_info<Korvel::FilenameInfo>(e), nullptr);
-            EXPECT_EQ(boost::get_error_info<Korvel::CallStackInfo>(e), nullptr);
-            ASSERT_NE(boost::get_error_info<boost::throw_function>(e), nullptr);
-            EXPECT_STREQ(*boost::get_error_info<boost::throw_function>(e), c.function.c_str());
-            const std::string thrownFrom = *boost::get_error_info<boost::throw_file>(e);
-            EXPECT_EQ(thrownFrom.substr(thrownFrom.rfind('/') + 1), c.function + ".cpp");
+            using boost::get_error_info;  // a missing detail is a null pointer: the test crashes
+            EXPECT_EQ(*get_error_info<Korvel::DescriptionInfo>(e),
+                      input ? "Failed to open input pipe" : "Failed to open output pipe");
+            EXPECT_EQ(*get_error_info<Korvel::SystemErrorCodeInfo>(e), ENOENT);
+            EXPECT_EQ(*get_error_info<Korvel::DetailsInfo>(e), std::strerror(ENOENT));
+            EXPECT_EQ(*get_error_info<boost::throw_function>(e), function);
+            const std::string thrownFrom = *get_error_info<boost::throw_file>(e);
+            EXPECT_EQ(thrownFrom.substr(thrownFrom.rfind('/') + 1), function + ".cpp");
         }
-        ASSERT_EQ(capture.Lines().size(), 1u);
-        EXPECT_EQ(capture.Lines()[0].severity, google::GLOG_ERROR);
-        EXPECT_EQ(capture.Lines()[0].message, c.logged + missing);
-        EXPECT_EQ(capture.Lines()[0].file, c.function + ".cpp");
+        EXPECT_EQ(Logged(capture), std::vector<std::string>{"ERROR " + function + ".cpp: Failed to open the " +
+                                                            (input ? "input" : "output") + " pipe " + missing});
         EXPECT_NE(access(missing.c_str(), F_OK), 0);  // nothing was created
         EXPECT_EQ(SigpipeDisposition(), SIG_DFL);     // a failed open leaves SIGPIPE alone
     }
     signal(SIGPIPE, saved);
 }
 
-TEST(HandlePipes, OwnTheDescriptorOfTheirHandleAndANullHandleHasNone)
+TEST(Pipes, NullHandleHasNoDescriptorToUseOrClose)
 {
-    EXPECT_NE(PipeHandleFromDescriptor(0), nullptr);
-    EXPECT_EQ(DescriptorFromPipeHandle(PipeHandleFromDescriptor(0)), 0);
-    EXPECT_EQ(PipeHandleFromDescriptor(-1), nullptr);
-    EXPECT_EQ(DescriptorFromPipeHandle(nullptr), -1);
-
-    int ends[2];
-    ASSERT_EQ(pipe(ends), 0);
-    auto input = DataInputPipe::Create(PipeHandleFromDescriptor(ends[0]),
-                                       std::unique_ptr<IByteDataInputProtocol>(new ByteDataInputRawProtocol));
-    auto output = DataOutputPipe::Create(PipeHandleFromDescriptor(ends[1]),
-                                         std::unique_ptr<IByteDataOutputProtocol>(new ByteDataOutputDefaultProtocol));
-    EXPECT_EQ(input->GetMaxReadSizeAtTime(), 1024u);
-    EXPECT_EQ(output->GetMaxWriteSizeAtTime(), 1024u);
-    const std::string data = ZephTest::Pattern(3000);
-    EXPECT_EQ(output->Write(reinterpret_cast<const unsigned char*>(data.data()), data.size()), 3000u);
-    output.reset();
-    EXPECT_EQ(fcntl(ends[1], F_GETFD), -1);  // closed by its pipe
-    std::vector<unsigned char> buffer(4000);
-    EXPECT_EQ(input->Read(buffer.data(), buffer.size()), 3000u);  // Raw: stops at end of file
-    EXPECT_EQ(AsString(buffer, 3000), data);
-    input.reset();
-    EXPECT_EQ(fcntl(ends[0], F_GETFD), -1);
-
     ZephTest::LogCapture capture;
+    unsigned char buffer[10];
     auto none = DataInputPipe::Create(nullptr, std::unique_ptr<IByteDataInputProtocol>(new ByteDataInputRawProtocol));
-    EXPECT_EQ(none->Read(buffer.data(), 10), 0u);
-    EXPECT_EQ(capture.Count(std::string("Read failed, errno == 9, descrption:") + std::strerror(EBADF)), 1u);
+    EXPECT_EQ(none->Read(buffer, 10), 0u);
+    EXPECT_EQ(capture.Count(Failed(true, EBADF)), 1u);
     auto noOutput =
         DataOutputPipe::Create(nullptr, std::unique_ptr<IByteDataOutputProtocol>(new ByteDataOutputRawProtocol));
-    EXPECT_EQ(noOutput->Write(buffer.data(), 10), 0u);
+    EXPECT_EQ(noOutput->Write(buffer, 10), 0u);
     capture.Clear();
     none.reset();
     noOutput.reset();
     EXPECT_TRUE(capture.Messages().empty());  // nothing to close, nothing logged
 }
 
+// Every kind of pipe closes what it owns: a FIFO, pipe() ends handed over as handles, the
+// duplicates of the adapters; a failed open leaves nothing open.
 TEST(Pipes, NoDescriptorIsLeaked)
 {
     ZephTest::TempDir dir;
     const std::string missing = dir.File("absent");
     auto exercise = [&] {
         Fifo fifo;
-        auto peer = Peer({"write", fifo.path, "10"});
-        ZephTest::FinishesWithin(
-            "open of the input FIFO",
+        auto peer = StartPeer({"pipe-write", fifo.path, "10"});
+        auto pipe = ZephTest::FinishesWithin(
+            "open of the FIFO",
             [&] {
-                auto pipe = DataInputPipe::Create(fifo.path, false);
-                unsigned char buffer[10];
-                EXPECT_EQ(pipe->Read(buffer, 10), 10u);
+                return DataInputPipe::Create(
+                    fifo.path, std::unique_ptr<IByteDataInputProtocol>(new ByteDataInputRawProtocol), false);
             },
             kTimeout);
+        unsigned char buffer[4000];
+        EXPECT_EQ(pipe->Read(buffer, 100), 10u);  // the protocol given: Raw stops at end of file
         EXPECT_EQ(ExitOf(peer), 0);
-        EXPECT_THROW(DataInputPipe::Create(missing, false), IOException);
-        EXPECT_THROW(DataOutputPipe::Create(missing, false), IOException);
-        DataOutputPipe::Create(std::string("/dev/null"), false);
+        int ends[2];
+        ASSERT_EQ(::pipe(ends), 0);
+        auto input = DataInputPipe::Create(PipeHandleFromDescriptor(ends[0]),
+                                           std::unique_ptr<IByteDataInputProtocol>(new ByteDataInputRawProtocol));
+        const std::string data = ZephCommon::Pattern(3000);
+        EXPECT_EQ(DataOutputPipe::Create(PipeHandleFromDescriptor(ends[1]),
+                                         std::unique_ptr<IByteDataOutputProtocol>(new ByteDataOutputDefaultProtocol))
+                      ->Write(reinterpret_cast<const unsigned char*>(data.data()), data.size()),
+                  3000u);
+        EXPECT_EQ(input->Read(buffer, 4000), 3000u);  // the writer has closed its end
+        EXPECT_EQ(std::string(buffer, buffer + 3000), data);
+        EXPECT_THROW(End(true, missing), IOException);
+        EXPECT_THROW(End(false, missing), IOException);
+        End(false, "/dev/null");
         unsigned long size = 0;
         DataInputOutputPipe::Create("unused", false, size);
         DataStdInput::Create(size);
@@ -326,8 +210,168 @@ TEST(Pipes, NoDescriptorIsLeaked)
     };
     ZephTest::LogCapture capture;  // log files and sinks settle during the first round
     exercise();
-    const std::set<int> before = ZephTest::OpenDescriptors();
+    const std::set<int> before = ZephCommon::OpenDescriptors();
     exercise();
     exercise();
-    EXPECT_EQ(ZephTest::OpenDescriptors(), before);
+    EXPECT_EQ(ZephCommon::OpenDescriptors(), before);
+}
+
+namespace {
+
+void OnSignal(int) {}
+
+// A SIGUSR1 handler without SA_RESTART, so the kernel really fails a blocked call with EINTR.
+class InterruptingSignal {
+public:
+    InterruptingSignal()
+    {
+        struct sigaction action = {};
+        action.sa_handler = OnSignal;
+        sigaction(SIGUSR1, &action, &m_saved);
+    }
+    ~InterruptingSignal() { sigaction(SIGUSR1, &m_saved, nullptr); }
+
+private:
+    struct sigaction m_saved;
+};
+
+// Signals `thread` (only it) until `message` has been logged; false when it never is.
+bool InterruptUntilLogged(std::thread& thread, const ZephTest::LogCapture& capture, const std::string& message)
+{
+    return ZephTest::EventuallyTrue(
+        [&] {
+            if (capture.Count(message) != 0)
+                return true;
+            pthread_kill(thread.native_handle(), SIGUSR1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return false;
+        },
+        kTimeout);
+}
+
+}  // namespace
+
+// Each direction, under a signal without SA_RESTART: the interrupted open, read or write is
+// logged and retried (with the same chunk); transfers go in logged system calls of at most
+// 1024 bytes; every line of the pipe's life names the pipe's own source, not a shared helper.
+TEST(Pipes, TransferInLoggedChunksOf1024RetryingInterruptedCalls)
+{
+    for (const bool input : {true, false}) {
+        SCOPED_TRACE(input ? "input" : "output");
+        // More than the system's pipe holds, so that the writer blocks until the peer drains it.
+        const size_t size = input ? 3000 : 256 * 1024;
+        Fifo fifo;
+        signal(SIGPIPE, SIG_DFL);
+        InterruptingSignal interrupting;
+        ZephTest::LogCapture capture;
+        std::unique_ptr<End> end;
+        std::thread opener([&] { end.reset(new End(input, fifo.path)); });
+        const std::string openInterrupted = "The open syscall has been interrupted by a signal";
+        EXPECT_TRUE(InterruptUntilLogged(opener, capture, openInterrupted));
+        auto peer = StartPeer({input ? "pipe-write" : "pipe-read", fifo.path, std::to_string(size), "wait"},
+                              ChildProcess::Stdin::Pipe, ChildProcess::Stdout::Pipe);
+        ZephTest::FinishesWithin(
+            "the interrupted open", [&] { opener.join(); }, kTimeout);
+        EXPECT_EQ(capture.Lines()[0].severity, google::GLOG_WARNING);
+        EXPECT_EQ(SigpipeDisposition(), SIG_IGN);
+        EXPECT_EQ(input ? end->in->GetMaxReadSizeAtTime() : end->out->GetMaxWriteSizeAtTime(), 1024u);
+
+        std::string bytes = input ? std::string(size, '\0') : ZephCommon::Pattern(size);
+        unsigned long long count = 0;
+        bool ok = false;
+        std::thread mover([&] { ok = end->Raw(bytes, &count); });
+        EXPECT_TRUE(InterruptUntilLogged(mover, capture, Failed(input, EINTR)));
+        peer.WriteStdin("go");
+        ZephTest::FinishesWithin(
+            "the interrupted transfer", [&] { mover.join(); }, kTimeout);
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(count, size);
+        EXPECT_EQ(bytes, ZephCommon::Pattern(size));
+        std::string none;
+        const size_t logged = capture.Lines().size();
+        EXPECT_TRUE(end->Raw(none, &count));  // nothing asked: no system call, no log line
+        EXPECT_EQ(count, 0u);
+        EXPECT_EQ(capture.Lines().size(), logged);
+        end.reset();
+
+        // Without its interruptions and their retries, the log is the plain life of the pipe.
+        const auto messages = capture.Messages();
+        const std::string notice = input ? "The read syscall has been interrupted. Trying to read again..."
+                                         : "The write syscall has been interrupted. Trying to write again...";
+        std::vector<std::string> plain;
+        for (size_t i = 0; i < messages.size(); ++i) {
+            if (messages[i] == Failed(input, EINTR)) {
+                ASSERT_TRUE(i > 0 && i + 2 < messages.size());
+                EXPECT_EQ(messages[i + 1], notice);
+                EXPECT_EQ(messages[i + 2], messages[i - 1]);
+                i += 2;
+            } else if (messages[i] != openInterrupted) {
+                plain.push_back(messages[i]);
+            }
+        }
+        ASSERT_FALSE(plain.empty());
+        EXPECT_EQ(plain[0].rfind("The pipe " + fifo.path + " has been opened for " + (input ? "reading" : "writing") +
+                                     " successfully, id == ",
+                                 0),
+                  0u);
+        std::vector<std::string> expected{plain[0]};
+        for (size_t done = 0; done < size; done += 1024) {
+            expected.push_back(Trying(input, std::min<size_t>(1024, size - done)));
+            expected.push_back(Moved(input, std::min<size_t>(1024, size - done)));
+        }
+        expected.push_back(input ? "Closing input pipe" : "Closing output pipe");
+        EXPECT_EQ(plain, expected);
+        for (const auto& line : capture.Lines())
+            EXPECT_EQ(line.file, input ? "DataInputPipe.cpp" : "DataOutputPipe.cpp") << line.message;
+        std::string report;
+        EXPECT_TRUE(peer.ReadStdout(report, kTimeout));
+        EXPECT_EQ(report, input ? "" : std::to_string(size) + " ok");
+        EXPECT_EQ(ExitOf(peer), 0);
+    }
+}
+
+// The adapters own duplicates of descriptors 0 and 1: replacing their pipes closes those, not
+// the process's own.
+TEST(StdAdapters, OwnDuplicatesOfTheStandardDescriptors)
+{
+    if (fcntl(0, F_GETFD) == -1 || fcntl(1, F_GETFD) == -1)
+        GTEST_SKIP() << "the test process has no standard input or output";
+    unsigned long size = 0;
+    auto in = DataStdInput::Create(size);
+    auto out = DataStdOutput::Create(size);
+    auto& stdIn = dynamic_cast<DataStdInput&>(*in);
+    auto& stdOut = dynamic_cast<DataStdOutput&>(*out);
+    const int copies[] = {DescriptorFromPipeHandle(stdIn.GetPipeHandle()),
+                          DescriptorFromPipeHandle(stdOut.GetPipeHandle())};
+    ZephTest::LogCapture capture;
+    stdIn.SetInputPipe(nullptr);
+    stdOut.SetOutputPipe(nullptr);
+    EXPECT_EQ(fcntl(copies[0], F_GETFD) + fcntl(copies[1], F_GETFD), -2);
+    unsigned char buffer[8] = {};
+    EXPECT_EQ(in->Read(buffer, 8) + out->Write(buffer, 8), 0u);
+    in.reset();
+    out.reset();
+    EXPECT_NE(fcntl(0, F_GETFD), -1);
+    EXPECT_NE(fcntl(1, F_GETFD), -1);
+    EXPECT_EQ(Logged(capture),
+              (std::vector<std::string>{"INFO DataInputPipe.cpp: Closing input pipe",
+                                        "INFO DataOutputPipe.cpp: Closing output pipe",
+                                        "ERROR DataStdInput.cpp: Implementation IByteDataInputEx not defined",
+                                        "ERROR DataStdOutput.cpp: Implementation IByteDataOutputEx not defined"}));
+}
+
+TEST(StdAdapters, CopyAChildsStdinToItsStdoutAndGiveNothingWithoutStdin)
+{
+    auto child = StartPeer({"std-echo"}, ChildProcess::Stdin::Pipe, ChildProcess::Stdout::Pipe);
+    const std::string data = ZephCommon::Pattern(5000);
+    // Less than the system's pipe holds, so writing all before reading cannot deadlock.
+    EXPECT_TRUE(child.WriteStdin(data));
+    child.CloseStdin();
+    std::string echoed;
+    EXPECT_TRUE(child.ReadStdout(echoed, kTimeout));
+    EXPECT_EQ(echoed, data + "|end");
+    EXPECT_EQ(ExitOf(child), 0);
+
+    auto closed = StartPeer({"std-echo"}, ChildProcess::Stdin::Closed);
+    EXPECT_EQ(ExitOf(closed), 40);
 }

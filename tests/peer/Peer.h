@@ -17,7 +17,7 @@ struct Mode {
 std::vector<Mode> PipeModes();
 std::vector<Mode> ChannelModes();
 
-// A whole decimal number; ends the peer with status 2 for anything else.
+// A whole number (decimal, k or m suffix); ends the peer with status 2 for anything else.
 unsigned long long Number(const std::string& text);
 
 }  // namespace ZephPeer

@@ -7,13 +7,14 @@
 
 #include <glog/logging.h>
 
+#include "common/Process.h"
+
 namespace ZephPeer {
 
 unsigned long long Number(const std::string& text)
 {
-    char* end = nullptr;
-    const unsigned long long value = std::strtoull(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0') {
+    unsigned long long value = 0;
+    if (!ZephCommon::ParseNumber(text, value)) {
         std::fprintf(stderr, "test_peer: not a number: '%s'\n", text.c_str());
         std::exit(2);
     }

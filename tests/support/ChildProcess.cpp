@@ -172,22 +172,4 @@ bool ChildProcess::Wait(std::chrono::milliseconds timeout, int* exitCode)
     return true;
 }
 
-std::set<int> OpenDescriptors()
-{
-    std::set<int> result;
-    DIR* dir = opendir("/proc/self/fd");
-    if (!dir)
-        return result;
-    const int own = dirfd(dir);
-    while (const dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        const int fd = std::atoi(entry->d_name);
-        if (fd != own)
-            result.insert(fd);
-    }
-    closedir(dir);
-    return result;
-}
-
 }  // namespace ZephTest

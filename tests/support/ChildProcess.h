@@ -40,7 +40,4 @@ private:
     int m_stdout = -1;
 };
 
-// The descriptors this process has open now.
-std::set<int> OpenDescriptors();
-
 }  // namespace ZephTest
