@@ -40,14 +40,7 @@ __attribute__((noinline)) void InnerFrame()
 
 bool TryLockFromAnotherThread(ILockable& lockable)
 {
-    return std::async(std::launch::async,
-                      [&] {
-                          const bool taken = lockable.TryLock();
-                          if (taken)
-                              lockable.Unlock();
-                          return taken;
-                      })
-        .get();
+    return std::async(std::launch::async, [&] { return lockable.TryLock() && (lockable.Unlock(), true); }).get();
 }
 
 }  // namespace
@@ -94,30 +87,12 @@ TEST(Lock, TryLockFailsWhileHeldAndAutoLockReleasesOnAnException)
     EXPECT_TRUE(TryLockFromAnotherThread(*input));
 }
 
-TEST(Exceptions, AFailedSeekCarriesOnlyItsPositionAndWhereItWasThrown)
-{
-    auto input = DataInputMemory::Create(kBytes, sizeof kBytes);
-    EXPECT_THROW(input->SetPosition(11), CoreException);
-    EXPECT_THROW(input->SetPosition(11), Korvel::Exception);
-    try {
-        input->SetPosition(42);
-        FAIL() << "no throw";
-    } catch (const IOException& e) {
-        EXPECT_EQ(*boost::get_error_info<IOException::SeekInfo>(e), 42u);
-        EXPECT_EQ(boost::get_error_info<CallStackInfo>(e), nullptr);
-        EXPECT_EQ(boost::get_error_info<DescriptionInfo>(e), nullptr);
-        EXPECT_STREQ(*boost::get_error_info<boost::throw_function>(e), "SetPosition");
-        EXPECT_NE(std::string(*boost::get_error_info<boost::throw_file>(e)).find("DataInputMemory.cpp"),
-                  std::string::npos);
-    }
-}
-
 TEST(Exceptions, AddStackAttachesTheCallStack)
 {
     IOException e;
-    EXPECT_EQ(&AddStack(e << DescriptionInfo("x")), &e);
-    ASSERT_NE(boost::get_error_info<CallStackInfo>(e), nullptr);
-    EXPECT_FALSE(boost::get_error_info<CallStackInfo>(e)->empty());
+    AddStack(e << DescriptionInfo("x"));  // in place
+    const std::string* stack = boost::get_error_info<CallStackInfo>(e);
+    EXPECT_TRUE(stack && !stack->empty());
     try {
         InnerFrame();
     } catch (const std::invalid_argument& error) {

@@ -1,6 +1,8 @@
 // Memory, string, file and placeholder streams, and the whole-stream helpers, on real files,
 // a FIFO and devices that refuse.
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,7 +11,6 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -21,7 +22,6 @@
 #include "ZephHash/MD5Generate.h"
 #include "support/ChildProcess.h"
 #include "support/Fifo.h"
-#include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
 #include "support/Timeout.h"
 
@@ -180,24 +180,6 @@ TEST(DataOutputString, OverwritesGrowsResizesAndRefusesOverflow)
     EXPECT_EQ(output->GetPosition(), 1u);
 }
 
-TEST(PlaceholderStreams, CarryTheirNameAndTouchNothingOnDisk)
-{
-    ZephTest::TempDir dir;
-    const std::string path = dir.File("missing/x.bin");
-    auto input = DataInputFF::Create(ioPath(path));
-    auto output = DataOutputFF::Create(ioPath(path));
-    input->SetPosition(100);
-    output->SetSize(100);
-    output->SetPosition(100);
-    unsigned char buffer[4] = {7, 7, 7, 7};
-    EXPECT_EQ(input->Read(buffer, 4) + input->GetSize() + input->GetPosition(), 0u);
-    EXPECT_EQ(output->Write(buffer, 4) + output->GetSize() + output->GetPosition(), 0u);
-    EXPECT_EQ(buffer[0], 7);
-    EXPECT_EQ(input->GetFilename().utf8string(), path);
-    EXPECT_EQ(output->GetFilename().utf8string(), path);
-    EXPECT_FALSE(std::filesystem::exists(dir.File("missing")));
-}
-
 TEST(DataInputFile, MissingFileThrowsWithNameDescriptionSystemTextAndStack)
 {
     ZephTest::TempDir dir;
@@ -205,8 +187,7 @@ TEST(DataInputFile, MissingFileThrowsWithNameDescriptionSystemTextAndStack)
     EXPECT_EQ(Info<FilenameInfo>(e), dir.File("absent"));
     EXPECT_EQ(Info<DescriptionInfo>(e), "Can not open file for reading");
     EXPECT_EQ(Info<DetailsInfo>(e), std::strerror(ENOENT));
-    EXPECT_NE(Info<CallStackInfo>(e), "");
-    EXPECT_NE(Info<CallStackInfo>(e), "<none>");
+    EXPECT_FALSE(Info<CallStackInfo>(e).empty() || Info<CallStackInfo>(e) == "<none>");
     EXPECT_EQ(Info<boost::throw_function>(e), "Create");
 }
 
@@ -270,7 +251,7 @@ TEST(DataOutputFile, OpenFailuresCarryTheSystemTextAndLeaveNothingBehind)
 
     // A path through a plain file: the directory library's error, and nothing is created.
     std::ofstream(dir.File("plain")) << "content";
-    const std::set<int> descriptors = ZephCommon::OpenDescriptors();
+    const auto descriptors = ZephCommon::OpenDescriptors();
     for (const char* below : {"/out.bin", "/sub/deeper/out.bin"}) {
         try {
             DataOutputFile::Create(ioPath(dir.File("plain") + below));
@@ -312,13 +293,18 @@ TEST(DataOutputFile, FailedWritesReachTheCallerAndTheStreamStaysUsable)
     }
     ZephTest::TempDir dir;
     auto output = DataOutputFile::Create(ioPath(dir.File("limited")));
-    {
-        ZephTest::FileSizeLimit limit(4);
-        output->Write(U("abcd"), 4);
-        IOException e = Thrown([&] { output->Write(U("ef"), 2); });
-        EXPECT_EQ(Info<DescriptionInfo>(e), std::strerror(EFBIG));
-        EXPECT_EQ(output->GetPosition(), 4u);
-    }
+    // A file size limit makes the second write fail with EFBIG (SIGXFSZ ignored meanwhile).
+    rlimit saved, lowered;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    lowered = {4, saved.rlim_max};
+    const sighandler_t handler = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lowered), 0);
+    output->Write(U("abcd"), 4);
+    IOException e = Thrown([&] { output->Write(U("ef"), 2); });
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, handler);
+    EXPECT_EQ(Info<DescriptionInfo>(e), std::strerror(EFBIG));
+    EXPECT_EQ(output->GetPosition(), 4u);
     EXPECT_EQ(output->Write(U("EF"), 2), 2u);
     EXPECT_EQ(Slurp(dir.File("limited")), "abcdEF");
 }

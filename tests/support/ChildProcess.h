@@ -3,9 +3,10 @@
 #include <sys/types.h>
 
 #include <chrono>
-#include <set>
 #include <string>
 #include <vector>
+
+#include "common/Process.h"
 
 namespace ZephTest {
 
@@ -40,7 +41,6 @@ private:
     int m_stdout = -1;
 };
 
-// The descriptors this process has open now.
-std::set<int> OpenDescriptors();
+using ZephCommon::OpenDescriptors;
 
 }  // namespace ZephTest

@@ -31,24 +31,6 @@ std::vector<LogLine> LogCapture::Lines() const
     return m_lines;
 }
 
-std::vector<std::string> LogCapture::Messages() const
-{
-    std::lock_guard<std::mutex> guard(m_mutex);
-    std::vector<std::string> out;
-    for (const auto& l : m_lines)
-        out.push_back(l.message);
-    return out;
-}
-
-size_t LogCapture::Count(const std::string& message) const
-{
-    std::lock_guard<std::mutex> guard(m_mutex);
-    size_t n = 0;
-    for (const auto& l : m_lines)
-        n += l.message == message;
-    return n;
-}
-
 void LogCapture::Clear()
 {
     std::lock_guard<std::mutex> guard(m_mutex);
