@@ -25,8 +25,6 @@ struct FakeDevice {
     std::vector<std::string> media;  // udev's ID_CDROM_MEDIA_* flags
 };
 
-const std::vector<std::string> kPressedDvd = {"ID_CDROM_MEDIA_DVD"};
-
 // Answers from tables, counts volume queries, tracks its entries; installed while it lives.
 class FakeLayer : public IDeviceLayer {
 public:
@@ -120,10 +118,11 @@ TEST(DeviceUtils, FirstLocalVolumeWhoseFolderBeginsThePathWins)
     EXPECT_EQ(layer.volumeQueries, 6);  // the mount table once per query
 }
 
-TEST(DeviceUtils, DevicePathsAndDvdMediaReleaseEveryEntry)
+TEST(DeviceUtils, DevicePathsAndDvdMediaReleaseEveryEntryAndOnlyDeepPathsAreAsked)
 {
-    FakeLayer layer({{0, "Movie", true, "disk3"}, {1, "Nameless", true, "disk7"}, {2, "Ghost", true, "disk8"}},
-                    {{"disk3", {"disk3", kPressedDvd}}, {"disk7", {std::nullopt, {}}}, {"disk5", {"disk5", {}}}});
+    FakeLayer layer(
+        {{0, "Movie", true, "disk3"}, {1, "Nameless", true, "disk7"}, {2, "Ghost", true, "disk8"}},
+        {{"disk3", {"disk3", {"ID_CDROM_MEDIA_DVD"}}}, {"disk7", {std::nullopt, {}}}, {"disk5", {"disk5", {}}}});
     EXPECT_EQ(ObtainFullBSDDevicePathForVolumePath("/Volumes/Movie/VIDEO_TS", true), "/dev/rdisk3");
     EXPECT_EQ(ObtainFullBSDDevicePathForVolumePath("/Volumes/Movie", false), "/dev/disk3");
     EXPECT_EQ(ObtainFullBSDDevicePathForVolumePath("/Volumes/Nameless", false), "");
@@ -138,6 +137,16 @@ TEST(DeviceUtils, DevicePathsAndDvdMediaReleaseEveryEntry)
     EXPECT_FALSE(IsDeviceDVDWithDeviceId("disk5"));
     EXPECT_FALSE(IsDeviceDVDWithDeviceId("disk6"));
     EXPECT_EQ(layer.Outstanding(), 0u);
+
+    // IsVolumeDVD asks the volumes only for an existing path below a folder below the root.
+    ZephTest::TempDir dir;
+    layer.volumeQueries = 0;
+    EXPECT_FALSE(IsVolumeDVD("/Volumes"));
+    EXPECT_FALSE(IsVolumeDVD("/Volumes/Movie/no-such-file"));
+    EXPECT_FALSE(IsVolumeDVD(fs::path(dir.Path()).parent_path().string() + "/"));  // two components
+    EXPECT_EQ(layer.volumeQueries, 0);
+    EXPECT_FALSE(IsVolumeDVD(dir.Path() + "/./"));  // exists and deep enough: the volumes are asked
+    EXPECT_GT(layer.volumeQueries, 0);
 }
 
 TEST(DeviceUtils, EveryDvdMediumIsADvdButNoCdOrBluRay)
@@ -154,19 +163,6 @@ TEST(DeviceUtils, EveryDvdMediumIsADvdButNoCdOrBluRay)
         }
     FakeLayer empty({}, {{"sr0", {"sr0", {}}}});
     EXPECT_FALSE(IsDeviceDVDWithDeviceId("sr0"));
-}
-
-TEST(DeviceUtils, IsVolumeDvdNeedsAnExistingPathBelowAVolumesFolder)
-{
-    ZephTest::TempDir dir;
-    FakeLayer layer({{0, "Movie", true, "disk3"}}, {{"disk3", {"disk3", kPressedDvd}}});
-    EXPECT_FALSE(IsVolumeDVD("/Volumes"));
-    EXPECT_FALSE(IsVolumeDVD("/Volumes/Movie/no-such-file"));
-    EXPECT_FALSE(IsVolumeDVD(fs::path(dir.Path()).parent_path().string() + "/"));  // two components
-    EXPECT_EQ(layer.volumeQueries, 0);
-
-    EXPECT_FALSE(IsVolumeDVD(dir.Path() + "/./"));  // exists and deep enough: the volumes are asked
-    EXPECT_GT(layer.volumeQueries, 0);
 }
 
 TEST(DeviceUtilsReal, MountTableFixtureGivesVolumesInOrder)
