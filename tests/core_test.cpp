@@ -87,7 +87,7 @@ TEST(Lock, TryLockFailsWhileHeldAndAutoLockReleasesOnAnException)
     EXPECT_TRUE(TryLockFromAnotherThread(*input));
 }
 
-TEST(Exceptions, AddStackAttachesTheCallStack)
+TEST(CallStack, AddStackAttachesItAndDescrScopesShowOnTheirThreadOnly)
 {
     IOException e;
     AddStack(e << DescriptionInfo("x"));  // in place
@@ -100,10 +100,6 @@ TEST(Exceptions, AddStackAttachesTheCallStack)
         EXPECT_EQ(what.rfind("volumePath is empty\n", 0), 0u) << what;
         EXPECT_NE(what.find("InnerFrame"), std::string::npos) << what;
     }
-}
-
-TEST(CallStack, ReportsOpenScopesOfTheCallingThreadOnly)
-{
     {
         StackDebugInfo::Descr scope("worker.cpp", "ScopedWork");
         EXPECT_NE(GetCallStack().find("ScopedWork (worker.cpp)"), std::string::npos) << GetCallStack();
