@@ -76,7 +76,7 @@ struct Seekable {
 
 }  // namespace
 
-TEST(SeekableInputs, ReadSeekAndHelpersAlike)
+TEST(SeekableInputs, ReadSeekAndHelpersAlikeOverTheCallersBytes)
 {
     ZephTest::TempDir dir;
     const std::string content = "0123456789";
@@ -128,10 +128,8 @@ TEST(SeekableInputs, ReadSeekAndHelpersAlike)
     EXPECT_THROW(empty->SetPosition(1), IOException);
     // A null block with a size is refused at once instead of crashing the first Read.
     EXPECT_THROW(DataInputMemory::Create(nullptr, 1), std::invalid_argument);
-}
 
-TEST(SeekableInputs, MemoryAndStringBorrowTheCallersBytes)
-{
+    // Memory and string inputs borrow the caller's bytes.
     unsigned char block[4] = {'a', 'b', 'c', 'd'};
     auto memory = DataInputMemory::Create(block, 4);
     block[0] = 'z';

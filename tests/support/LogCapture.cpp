@@ -18,11 +18,11 @@ LogCapture::~LogCapture()
     FLAGS_logtostderr = m_savedStderr;
 }
 
-void LogCapture::send(google::LogSeverity severity, const char*, const char* base_filename, int line,
-                      const struct ::tm*, const char* message, size_t message_len)
+void LogCapture::send(google::LogSeverity severity, const char*, const char* base_filename, int, const struct ::tm*,
+                      const char* message, size_t message_len)
 {
     std::lock_guard<std::mutex> guard(m_mutex);
-    m_lines.push_back(LogLine{severity, base_filename, line, std::string(message, message_len)});
+    m_lines.push_back(LogLine{severity, base_filename, std::string(message, message_len)});
 }
 
 std::vector<LogLine> LogCapture::Lines() const

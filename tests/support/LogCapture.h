@@ -12,7 +12,6 @@ namespace ZephTest {
 struct LogLine {
     google::LogSeverity severity;
     std::string file;  // base name of the source file
-    int line;
     std::string message;
 };
 
