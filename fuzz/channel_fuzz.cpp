@@ -7,11 +7,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
-#include "../tests/support/Doubles.h"
 #include "FuzzCheck.h"
-#include "IO/KorvelIO/CommunicationChannel.h"
+#include "IO/ZephIO.h"
+#include "../tests/support/Doubles.h"
 
 using namespace Korvel::Core;
 using Frames = std::vector<std::vector<unsigned char>>;
@@ -72,7 +73,8 @@ void RunWithWorker(const unsigned char* data, size_t size, unsigned char setup, 
     Chunks chunks{setup * 2654435761u + 1};
     ZephTest::RecordingHandler handler;
     boost::intrusive_ptr<ZephTest::MemoryInput> input(new ZephTest::MemoryInput(data, size, false));
-    auto channel = CommunicationChannel::Create(input, new ZephTest::CollectingOutput, true);
+    std::string sink;
+    auto channel = CommunicationChannel::Create(input, DataOutputString::Create(&sink), true);
     channel->SetDataAvailableHandler(&handler);
     input->Open();
 
@@ -115,7 +117,8 @@ void RunWithoutWorker(const unsigned char* data, size_t size, unsigned char setu
 {
     Chunks chunks{setup * 2654435761u + 1};
     boost::intrusive_ptr<ZephTest::MemoryInput> input(new ZephTest::MemoryInput(data, size, true));
-    auto channel = CommunicationChannel::Create(input, new ZephTest::CollectingOutput, false);
+    std::string sink;
+    auto channel = CommunicationChannel::Create(input, DataOutputString::Create(&sink), false);
     std::vector<unsigned char> buffer;
     for (size_t position = 0;;) {
         const uint64_t length = NextLength(data, size, position);
@@ -150,18 +153,17 @@ void RunWithoutWorker(const unsigned char* data, size_t size, unsigned char setu
 // output's count for the payload.
 void CheckWrites(const unsigned char* data, size_t size)
 {
-    boost::intrusive_ptr<ZephTest::CollectingOutput> output(new ZephTest::CollectingOutput);
-    auto channel = CommunicationChannel::Create(new ZephTest::MemoryInput(nullptr, 0, true), output, false);
-    std::vector<unsigned char> wanted;
+    std::string written, wanted;
+    auto channel = CommunicationChannel::Create(new ZephTest::MemoryInput(nullptr, 0, true),
+                                                DataOutputString::Create(&written), false);
     for (size_t offset = 0, part = 0; offset <= size && part < 4; ++part) {
         const uint64_t length = std::min<size_t>(data[offset % size] % 64, size - offset);
-        const auto* prefix = reinterpret_cast<const unsigned char*>(&length);
-        wanted.insert(wanted.end(), prefix, prefix + 8);
-        wanted.insert(wanted.end(), data + offset, data + offset + length);
+        wanted.append(reinterpret_cast<const char*>(&length), 8)
+            .append(reinterpret_cast<const char*>(data) + offset, length);
         FUZZ_CHECK(channel->Write(data + offset, length) == length);
         offset += length + 1;
     }
-    FUZZ_CHECK(output->bytes == wanted);
+    FUZZ_CHECK(written == wanted);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <vector>
 
@@ -18,27 +19,21 @@ int main(int argc, char** argv)
     if (LLVMFuzzerInitialize)
         LLVMFuzzerInitialize(&argc, &argv);
     std::vector<std::filesystem::path> inputs;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::filesystem::is_directory(argv[i])) {
+    for (int i = 1; i < argc; ++i)
+        if (!std::filesystem::is_directory(argv[i]))
             inputs.emplace_back(argv[i]);
-            continue;
-        }
-        for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
-            if (entry.is_regular_file())
-                inputs.push_back(entry.path());
-    }
+        else
+            for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
+                if (entry.is_regular_file())
+                    inputs.push_back(entry.path());
     std::sort(inputs.begin(), inputs.end());
     if (inputs.empty()) {
         std::fprintf(stderr, "no inputs to replay\n");
         return 1;
     }
     for (const auto& input : inputs) {
-        std::vector<uint8_t> data(std::filesystem::file_size(input));
         std::ifstream file(input, std::ios::binary);
-        if (!file.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()))) {
-            std::fprintf(stderr, "cannot read %s\n", input.c_str());
-            return 1;
-        }
+        const std::vector<uint8_t> data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
         // Named first, so that a crash says which input made it.
         std::fprintf(stderr, "replaying %s (%zu bytes)\n", input.c_str(), data.size());
         LLVMFuzzerTestOneInput(data.data(), data.size());

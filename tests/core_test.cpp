@@ -40,14 +40,7 @@ __attribute__((noinline)) void InnerFrame()
 
 bool TryLockFromAnotherThread(ILockable& lockable)
 {
-    return std::async(std::launch::async,
-                      [&] {
-                          const bool taken = lockable.TryLock();
-                          if (taken)
-                              lockable.Unlock();
-                          return taken;
-                      })
-        .get();
+    return std::async(std::launch::async, [&] { return lockable.TryLock() && (lockable.Unlock(), true); }).get();
 }
 
 }  // namespace
@@ -94,30 +87,12 @@ TEST(Lock, TryLockFailsWhileHeldAndAutoLockReleasesOnAnException)
     EXPECT_TRUE(TryLockFromAnotherThread(*input));
 }
 
-TEST(Exceptions, AFailedSeekCarriesOnlyItsPositionAndWhereItWasThrown)
-{
-    auto input = DataInputMemory::Create(kBytes, sizeof kBytes);
-    EXPECT_THROW(input->SetPosition(11), CoreException);
-    EXPECT_THROW(input->SetPosition(11), Korvel::Exception);
-    try {
-        input->SetPosition(42);
-        FAIL() << "no throw";
-    } catch (const IOException& e) {
-        EXPECT_EQ(*boost::get_error_info<IOException::SeekInfo>(e), 42u);
-        EXPECT_EQ(boost::get_error_info<CallStackInfo>(e), nullptr);
-        EXPECT_EQ(boost::get_error_info<DescriptionInfo>(e), nullptr);
-        EXPECT_STREQ(*boost::get_error_info<boost::throw_function>(e), "SetPosition");
-        EXPECT_NE(std::string(*boost::get_error_info<boost::throw_file>(e)).find("DataInputMemory.cpp"),
-                  std::string::npos);
-    }
-}
-
-TEST(Exceptions, AddStackAttachesTheCallStack)
+TEST(CallStack, AddStackAttachesItAndDescrScopesShowOnTheirThreadOnly)
 {
     IOException e;
-    EXPECT_EQ(&AddStack(e << DescriptionInfo("x")), &e);
-    ASSERT_NE(boost::get_error_info<CallStackInfo>(e), nullptr);
-    EXPECT_FALSE(boost::get_error_info<CallStackInfo>(e)->empty());
+    AddStack(e << DescriptionInfo("x"));  // in place
+    const std::string* stack = boost::get_error_info<CallStackInfo>(e);
+    EXPECT_TRUE(stack && !stack->empty());
     try {
         InnerFrame();
     } catch (const std::invalid_argument& error) {
@@ -125,10 +100,6 @@ TEST(Exceptions, AddStackAttachesTheCallStack)
         EXPECT_EQ(what.rfind("volumePath is empty\n", 0), 0u) << what;
         EXPECT_NE(what.find("InnerFrame"), std::string::npos) << what;
     }
-}
-
-TEST(CallStack, ReportsOpenScopesOfTheCallingThreadOnly)
-{
     {
         StackDebugInfo::Descr scope("worker.cpp", "ScopedWork");
         EXPECT_NE(GetCallStack().find("ScopedWork (worker.cpp)"), std::string::npos) << GetCallStack();
@@ -155,7 +126,6 @@ TEST(Logging, WritesThroughGlogWithItsSourceAndFormatsNothingBelowTheLevel)
 
 TEST(Siblings, MD5OfBytesThenTextAndNestedFolders)
 {
-    EXPECT_EQ(MD5Generate(std::vector<unsigned char>{}, ""), "d41d8cd98f00b204e9800998ecf8427e");
     EXPECT_EQ(MD5Generate(std::vector<unsigned char>{'a'}, "bc"), "900150983cd24fb0d6963f7d28e17f72");  // "abc"
 
     EXPECT_EQ(ioPath(std::string("a/b/c")).parent_path().utf8string(), "a/b");

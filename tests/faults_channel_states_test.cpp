@@ -94,12 +94,6 @@ T Within(std::future<T>& done, const std::string& what)
     return done.get();
 }
 
-unsigned long long ReadAsync(IDataChannel& channel, unsigned char* buffer, unsigned long long size)
-{
-    return ZephTest::FinishesWithin(
-        "Read", [&] { return channel.Read(buffer, size); }, kPrompt);
-}
-
 // Starts a one-byte Read on a thread of its own and returns once that thread is parked in it.
 std::future<unsigned long long> ParkedRead(IDataChannel& channel, unsigned char* byte)
 {
@@ -175,11 +169,15 @@ TEST_F(ChannelDestroyed, HoldingAFrameOrAfterTheWorkerEndedEndsAtOnce)
         link.handler.throws = c.throws;
         link.Tell(c.commands);
         unsigned char frame[10];
+        auto read = [&](unsigned long long n) {
+            return ZephTest::FinishesWithin(
+                "Read", [&] { return link.channel->Read(frame, n); }, kPrompt);
+        };
         if (c.frames < 0) {
             EXPECT_TRUE(ZephTest::EventuallyTrue([&] { return link.channel->IsDataAvaliable(); }));
         } else {  // the frame the failing handler was told of stays readable
-            EXPECT_EQ(ReadAsync(*link.channel, frame, sizeof frame), c.frames == 1 ? 10u : 0u);
-            EXPECT_EQ(ReadAsync(*link.channel, frame, 1), 0u);
+            EXPECT_EQ(read(sizeof frame), c.frames == 1 ? 10u : 0u);
+            EXPECT_EQ(read(1), 0u);
             EXPECT_FALSE(link.channel->IsDataAvaliable());
         }
         EXPECT_EQ(link.handler.Sizes(), std::vector<unsigned long long>(c.frames != 0, 10));

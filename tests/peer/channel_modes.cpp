@@ -1,17 +1,14 @@
 // Modes of the channel and fault tests. Each opens TO for reading, then FROM for writing (the
 // test opens them the other way round).
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "common/FrameQueue.h"
 #include "IO/ZephIO.h"
+#include "common/FrameQueue.h"
 #include "common/Frames.h"
 #include "peer/Peer.h"
 
@@ -20,20 +17,6 @@ using namespace Korvel::Core;
 namespace ZephPeer {
 
 namespace {
-
-bool WriteAll(int fd, const void* data, size_t size)
-{
-    for (const char* p = static_cast<const char*>(data); size != 0;) {
-        const ssize_t n = write(fd, p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 // A channel with a worker. Waits for a 2-byte frame, then sends the frames
 // FaultFrame(SEED, 0, 1, ...) and prints the count sent after each, while checking the test's
@@ -63,30 +46,27 @@ int Exchange(const Args& args)
     }).detach();  // the process ends by SIGKILL, or by _Exit
     for (uint64_t i = 0;; ++i) {
         const auto frame = ZephCommon::FaultFrame(seed, i, maxSize);
-        const std::string sent = std::to_string(i + 1) + "\n";
-        if (channel->Write(frame.data(), frame.size()) != frame.size() || !WriteAll(1, sent.data(), sent.size()))
+        if (channel->Write(frame.data(), frame.size()) != frame.size() || !(std::cout << i + 1 << std::endl))
             std::_Exit(4);
     }
 }
 
-// Plain system calls, obeying commands on stdin, one a line: "frame N" (a whole frame of N
+// Plain file streams, not the library, obeying commands on stdin, one a line: "frame N" (a whole frame of N
 // bytes), "header N" (its length only), "empty" (a zero length), "close" (closes FROM).
 int Frames(const Args& args)
 {
     if (args.size() != 2)
         return 2;
-    const int unused = open(args[0].c_str(), O_RDONLY);
-    const int out = open(args[1].c_str(), O_WRONLY);
-    if (unused < 0 || out < 0)
-        return 8;
+    std::ifstream unused(args[0]);
+    std::ofstream out(args[1], std::ios::binary);
     for (std::string command, size; std::cin >> command;) {
         if (command == "close") {
-            close(out);
+            out.close();
             continue;
         }
         const uint64_t length = command == "empty" ? 0 : (std::cin >> size, Number(size));
-        const std::vector<unsigned char> payload(command == "frame" ? length : 0, 'x');
-        if (!WriteAll(out, &length, sizeof length) || !WriteAll(out, payload.data(), payload.size()))
+        const std::string payload(command == "frame" ? length : 0, 'x');
+        if (!(out.write(reinterpret_cast<const char*>(&length), sizeof length) << payload << std::flush))
             return 9;
     }
     return 0;

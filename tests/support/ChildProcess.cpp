@@ -1,6 +1,5 @@
 #include "support/ChildProcess.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -9,8 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -33,11 +30,9 @@ void CloseIfOpen(int& fd)
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, Stdin in, Stdout out)
 {
-    int inPipe[2] = {-1, -1};
-    int outPipe[2] = {-1, -1};
+    int inPipe[2] = {-1, -1}, outPipe[2] = {-1, -1};
     if ((in == Stdin::Pipe && pipe2(inPipe, O_CLOEXEC) != 0) || (out == Stdout::Pipe && pipe2(outPipe, O_CLOEXEC) != 0))
         throw std::runtime_error("pipe2 failed");
-
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (in == Stdin::Pipe)
@@ -47,17 +42,14 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, Stdin in, Stdou
     if (out == Stdout::Pipe)
         posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigset_t all;
+    sigset_t none, all;
     sigemptyset(&none);
     sigfillset(&all);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &all);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
     std::vector<char*> args;
     for (const auto& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
@@ -65,7 +57,6 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, Stdin in, Stdou
     const int error = posix_spawn(&m_pid, args[0], &actions, &attributes, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-
     CloseIfOpen(inPipe[0]);
     CloseIfOpen(outPipe[1]);
     m_stdin = inPipe[1];
@@ -82,40 +73,27 @@ ChildProcess::~ChildProcess()
 {
     CloseIfOpen(m_stdin);
     CloseIfOpen(m_stdout);
-    if (m_pid > 0) {
-        kill(m_pid, SIGKILL);
+    if (m_pid > 0 && kill(m_pid, SIGKILL) == 0)
         waitpid(m_pid, nullptr, 0);
-    }
 }
 
 bool ChildProcess::WriteStdin(const std::string& data)
 {
-    if (m_stdin < 0)
-        return false;
     // A child that has gone must not end the test with SIGPIPE: block it on this thread and
     // take back a signal that became pending.
-    sigset_t pipeSignal;
-    sigset_t saved;
+    sigset_t pipeSignal, saved;
     sigemptyset(&pipeSignal);
     sigaddset(&pipeSignal, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipeSignal, &saved);
     size_t done = 0;
-    bool ok = true;
-    while (done < data.size()) {
-        const ssize_t n = write(m_stdin, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
+    for (ssize_t n = 1; m_stdin >= 0 && done < data.size() && (n > 0 || errno == EINTR);)
+        if ((n = write(m_stdin, data.data() + done, data.size() - done)) > 0)
+            done += static_cast<size_t>(n);
     const timespec zero = {0, 0};
     while (sigtimedwait(&pipeSignal, nullptr, &zero) > 0) {
     }
     pthread_sigmask(SIG_SETMASK, &saved, nullptr);
-    return ok;
+    return m_stdin >= 0 && done == data.size();
 }
 
 void ChildProcess::CloseStdin()
@@ -128,48 +106,35 @@ bool ChildProcess::ReadStdout(std::string& out, std::chrono::milliseconds timeou
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     char buffer[4096];
     while (m_stdout >= 0) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return false;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd p = {m_stdout, POLLIN, 0};
-        const int ready = poll(&p, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
+        const int ready = left.count() > 0 ? poll(&p, 1, static_cast<int>(left.count())) : 0;
+        const ssize_t n = ready > 0 ? read(m_stdout, buffer, sizeof buffer) : -1;
+        if (ready == 0 || (ready < 0 && errno != EINTR))
             return false;
-        const ssize_t n = read(m_stdout, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            CloseIfOpen(m_stdout);
-        else
+        if (n > 0)
             out.append(buffer, static_cast<size_t>(n));
+        else if (n == 0 || errno != EINTR)
+            CloseIfOpen(m_stdout);
     }
     return true;
 }
 
 bool ChildProcess::Wait(std::chrono::milliseconds timeout, int* exitCode)
 {
-    if (m_pid <= 0)
-        return false;
     int status = 0;
-    const bool ended = EventuallyTrue(
-        [&] {
-            const pid_t r = waitpid(m_pid, &status, WNOHANG);
-            return r == m_pid || (r < 0 && errno != EINTR);
-        },
-        timeout);
-    if (!ended) {
-        kill(m_pid, SIGKILL);
+    const bool ended = m_pid > 0 && EventuallyTrue(
+                                        [&] {
+                                            const pid_t r = waitpid(m_pid, &status, WNOHANG);
+                                            return r == m_pid || (r < 0 && errno != EINTR);
+                                        },
+                                        timeout);
+    if (!ended && m_pid > 0 && kill(m_pid, SIGKILL) == 0)
         waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
-        return false;
-    }
     m_pid = -1;
-    if (exitCode)
+    if (ended && exitCode)
         *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return true;
+    return ended;
 }
 
 }  // namespace ZephTest

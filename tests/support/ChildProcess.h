@@ -3,7 +3,6 @@
 #include <sys/types.h>
 
 #include <chrono>
-#include <set>
 #include <string>
 #include <vector>
 

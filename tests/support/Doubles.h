@@ -1,10 +1,9 @@
 #pragma once
-// Hand-written test doubles: reference-counted streams, byte inputs and outputs, and a
+// Hand-written test doubles: reference-counted streams, a byte input, an output, and a
 // data-available handler. Header only, with no test framework, so the fuzz targets use them too.
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -102,17 +101,6 @@ private:
     bool m_open;
     std::mutex m_mutex;
     std::condition_variable m_opened;
-};
-
-// Keeps every byte written to it.
-class CollectingOutput : public Counted<Korvel::Core::IByteDataOutput> {
-public:
-    unsigned long long Write(const unsigned char* data, unsigned long long size) override
-    {
-        bytes.insert(bytes.end(), data, data + size);
-        return size;
-    }
-    std::vector<unsigned char> bytes;
 };
 
 // Records every announced size; with `throws` set it then throws, as a failing handler would.

@@ -18,35 +18,17 @@ LogCapture::~LogCapture()
     FLAGS_logtostderr = m_savedStderr;
 }
 
-void LogCapture::send(google::LogSeverity severity, const char*, const char* base_filename, int line,
-                      const struct ::tm*, const char* message, size_t message_len)
+void LogCapture::send(google::LogSeverity severity, const char*, const char* base_filename, int, const struct ::tm*,
+                      const char* message, size_t message_len)
 {
     std::lock_guard<std::mutex> guard(m_mutex);
-    m_lines.push_back(LogLine{severity, base_filename, line, std::string(message, message_len)});
+    m_lines.push_back(LogLine{severity, base_filename, std::string(message, message_len)});
 }
 
 std::vector<LogLine> LogCapture::Lines() const
 {
     std::lock_guard<std::mutex> guard(m_mutex);
     return m_lines;
-}
-
-std::vector<std::string> LogCapture::Messages() const
-{
-    std::lock_guard<std::mutex> guard(m_mutex);
-    std::vector<std::string> out;
-    for (const auto& l : m_lines)
-        out.push_back(l.message);
-    return out;
-}
-
-size_t LogCapture::Count(const std::string& message) const
-{
-    std::lock_guard<std::mutex> guard(m_mutex);
-    size_t n = 0;
-    for (const auto& l : m_lines)
-        n += l.message == message;
-    return n;
 }
 
 void LogCapture::Clear()

@@ -1,5 +1,6 @@
 #pragma once
 // Captures the glog lines emitted while it lives, through a google::LogSink.
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -11,7 +12,6 @@ namespace ZephTest {
 struct LogLine {
     google::LogSeverity severity;
     std::string file;  // base name of the source file
-    int line;
     std::string message;
 };
 
@@ -25,9 +25,19 @@ public:
               const struct ::tm* tm_time, const char* message, size_t message_len) override;
 
     std::vector<LogLine> Lines() const;
-    std::vector<std::string> Messages() const;
+    std::vector<std::string> Messages() const
+    {
+        std::vector<std::string> out;
+        for (const auto& l : Lines())
+            out.push_back(l.message);
+        return out;
+    }
     // Number of captured messages equal to `message`.
-    size_t Count(const std::string& message) const;
+    size_t Count(const std::string& message) const
+    {
+        const auto messages = Messages();
+        return static_cast<size_t>(std::count(messages.begin(), messages.end(), message));
+    }
     bool Contains(const std::string& message) const { return Count(message) != 0; }
     void Clear();
 

@@ -5,7 +5,6 @@
 #include <mutex>
 #include <set>
 #include <stdexcept>
-#include <vector>
 
 namespace ZephTest {
 namespace {
@@ -15,24 +14,18 @@ std::set<std::string> g_live;
 
 }  // namespace
 
-TempDir::TempDir()
+TempDir::TempDir() : m_path((std::filesystem::temp_directory_path() / "zephio-test-XXXXXX").string())
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zephio-test-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (!mkdtemp(buffer.data()))
+    if (!mkdtemp(m_path.data()))
         throw std::runtime_error("mkdtemp failed");
-    m_path = buffer.data();
     std::lock_guard<std::mutex> lock(g_liveMutex);
     g_live.insert(m_path);
 }
 
 TempDir::~TempDir()
 {
-    {
-        std::lock_guard<std::mutex> lock(g_liveMutex);
-        g_live.erase(m_path);
-    }
+    std::lock_guard<std::mutex> lock(g_liveMutex);
+    g_live.erase(m_path);
     std::error_code ignored;
     std::filesystem::remove_all(m_path, ignored);
 }
@@ -40,10 +33,9 @@ TempDir::~TempDir()
 void TempDir::RemoveAllLive()
 {
     std::lock_guard<std::mutex> lock(g_liveMutex);
-    for (const auto& path : g_live) {
-        std::error_code ignored;
+    std::error_code ignored;
+    for (const auto& path : g_live)
         std::filesystem::remove_all(path, ignored);
-    }
 }
 
 }  // namespace ZephTest

@@ -5,7 +5,6 @@
 #include <functional>
 #include <future>
 #include <string>
-#include <thread>
 
 namespace ZephTest {
 
@@ -19,12 +18,9 @@ constexpr std::chrono::milliseconds kDefaultTimeout{10000};
 template <class Fn>
 auto FinishesWithin(const std::string& what, Fn fn, std::chrono::milliseconds limit = kDefaultTimeout) -> decltype(fn())
 {
-    std::packaged_task<decltype(fn())()> task(std::move(fn));
-    auto result = task.get_future();
-    std::thread runner(std::move(task));
+    auto result = std::async(std::launch::async, std::move(fn));
     if (result.wait_for(limit) != std::future_status::ready)
         FailTimeout(what);
-    runner.join();
     return result.get();
 }
 
