@@ -238,29 +238,17 @@ void ChannelB(const FifoPair& f, size_t answerSize, long long doneAfter)
     }
 }
 
-// ChannelB for fixed-size frames without a handler: B's main thread waits in Read itself.
-void ChannelDirectB(const FifoPair& f, size_t size)
+// ChannelB for fixed-size frames without a handler: B's main thread waits in Read itself, on
+// the worker's frame or, without a worker, straight on the pipe after ReadHeader (no thread hop).
+void ChannelDirectB(const FifoPair& f, size_t size, bool withWorker)
 {
     auto input = DataInputPipe::Create(f.toB, false);
     auto output = DataOutputPipe::Create(f.toA, false);
-    auto channel = CommunicationChannel::Create(input, output, true);
+    auto channel = CommunicationChannel::Create(input, output, withWorker);
     std::vector<unsigned char> frame(size);
     const unsigned char done = 1;
     channel->Write(&done, 1);  // ready
-    while (channel->Read(frame.data(), size) == size)
-        channel->Write(frame.data(), size);
-}
-
-// ChannelDirectB without a worker: ReadHeader and Read on B's main thread, no thread hop.
-void ChannelSyncB(const FifoPair& f, size_t size)
-{
-    auto input = DataInputPipe::Create(f.toB, false);
-    auto output = DataOutputPipe::Create(f.toA, false);
-    auto channel = CommunicationChannel::Create(input, output, false);
-    std::vector<unsigned char> frame(size);
-    const unsigned char done = 1;
-    channel->Write(&done, 1);  // ready
-    while (channel->ReadHeader() == size && channel->Read(frame.data(), size) == size)
+    while ((withWorker || channel->ReadHeader() == size) && channel->Read(frame.data(), size) == size)
         channel->Write(frame.data(), size);
 }
 
@@ -384,9 +372,9 @@ int main(int argc, char** argv)
     for (int r = 0; r < repeats; ++r) {
         plainTrip.push_back(roundTrip([&](const FifoPair& f) { PlainB(f, kSmall, -1); }, false));
         threadTrip.push_back(roundTrip([&](const FifoPair& f) { PlainThreadB(f, kSmall, -1); }, false));
-        syncTrip.push_back(roundTrip([&](const FifoPair& f) { ChannelSyncB(f, kSmall); }, true));
+        syncTrip.push_back(roundTrip([&](const FifoPair& f) { ChannelDirectB(f, kSmall, false); }, true));
         handlerTrip.push_back(roundTrip([&](const FifoPair& f) { ChannelB(f, kSmall, -1); }, true));
-        directTrip.push_back(roundTrip([&](const FifoPair& f) { ChannelDirectB(f, kSmall); }, true));
+        directTrip.push_back(roundTrip([&](const FifoPair& f) { ChannelDirectB(f, kSmall, true); }, true));
         plainFlow.push_back(RunPair([&](const FifoPair& f) { return PlainA(f, kLarge, mebibytes, false); },
                                     [&](const FifoPair& f) { PlainB(f, 0, mebibytes); }));
         channelFlow.push_back(RunPair([&](const FifoPair& f) { return ChannelA(f, kLarge, mebibytes, false); },
