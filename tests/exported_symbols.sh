@@ -19,7 +19,9 @@ while [ $# -gt 0 ]; do
     awk -v ok="$allowed" -v internal="^${special}?Korvel::Platform::" '!($0 ~ ok) || $0 ~ internal')
   missing=""
   for symbol in ${keep[@]+"${keep[@]}"}; do
-    printf '%s\n' "$symbols" | grep -qxF "$symbol" || missing+="$symbol"$'\n'
+    # A here-string, not a pipe: grep -q stops reading at the first match, and the writer's
+    # broken pipe would fail the check under pipefail.
+    grep -qxF "$symbol" <<<"$symbols" || missing+="$symbol"$'\n'
   done
   keep=()
   if [ "$count" -eq 0 ]; then
