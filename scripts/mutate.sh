@@ -75,7 +75,7 @@ while IFS= read -r line; do
         echo "SURVIVED $id $what"
         survived=$((survived + 1)); survivors+=("$id")
     else
-        failing=$(grep -E '^\s+[0-9]+ - ' "$build/mutate-test.log" | head -3 | sed -E 's/^\s+[0-9]+ - //; s/ \(.*//' | paste -sd, -)
+        failing=$(grep -E '^\s+[0-9]+ - ' "$build/mutate-test.log" | head -3 | sed -E 's/^\s+[0-9]+ - //; s/ \(.*//' | paste -sd, - || true)
         echo "CAUGHT   $id $what [$failing]"
         caught=$((caught + 1))
     fi
