@@ -1,16 +1,20 @@
 // CommunicationChannel between two processes over FIFOs, against plain FIFO loops that make
-// the same system calls, measured in the same run:
-//   round trip  A sends a 64-byte frame, B (channel with worker) answers with the same bytes;
-//               plain: write 8 + write 64, read 8 + read 64 on each side; and the same with a
-//               hand-rolled reader thread in B, which isolates the cost of the thread hop.
-//               Two channel variants: B's main thread waits in Read itself, or learns of each
-//               frame through its handler (FrameQueue) first. CPU time of both processes too.
-//   one way     A sends 1 MiB frames, B reads them (channel with worker); plain: an 8-byte
-//               write, then 1024-byte writes, and the same reads.
+// the same system calls and against ZeroMQ (PAIR) and nng (pair1) over ipc://, measured in the
+// same run. Every job runs in a fresh pair of processes, A and B:
+//   round trip  A sends a 64-byte frame, B answers with the same bytes. Plain: write 8 + write
+//               64, read 8 + read 64 on each side; and the same with a hand-rolled reader
+//               thread in B, which isolates the cost of the thread hop. A channel in A has no
+//               worker; B's channel has none, or a worker whose frames B's main thread waits
+//               for in Read, or learns of through its handler first. CPU time of both processes.
+//   one way     A sends 1 MiB frames, B reads them (channel with worker and handler); plain: an
+//               8-byte write, then 1024-byte writes, and the same reads.
 //   peak memory a receiving process whose peer announces a 2^30-byte frame and sends four
 //               bytes, with a 1 MiB frame bound and without.
-// INFO logging is off, as in production. Each variant runs several times, alternating with its
-// baseline; the median is reported. Usage: channel_bench [round-trips] [mebibytes] [repeats]
+// ZeroMQ and nng run as their users would: a send from the caller's buffer (the library copies
+// it), a receive into a message the library allocated (no copy out). Either is left out when
+// the benchmark was built without it. INFO logging is off, as in production. Each job runs
+// several times, in turn with the others; the median is reported.
+// Usage: channel_bench [round-trips] [mebibytes] [repeats]
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -18,7 +22,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <stdexcept>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -31,6 +36,14 @@
 #include <unistd.h>
 
 #include <glog/logging.h>
+
+#ifdef ZEPHIO_BENCH_ZMQ
+#include <zmq.h>
+#endif
+#ifdef ZEPHIO_BENCH_NNG
+#include <nng/nng.h>
+#include <nng/protocol/pair1/pair.h>
+#endif
 
 #include "BenchRow.h"
 #include "common/FrameQueue.h"
@@ -45,9 +58,9 @@ constexpr size_t kSmall = 64;
 constexpr size_t kLarge = 1 << 20;
 constexpr size_t kChunk = 1024;  // the pipes' per-system-call limit
 
-[[noreturn]] void Die(const std::string& what)
+[[noreturn]] void Die(const std::string& what, const char* detail = nullptr)
 {
-    std::fprintf(stderr, "channel_bench: %s: %s\n", what.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "channel_bench: %s: %s\n", what.c_str(), detail ? detail : std::strerror(errno));
     std::exit(1);
 }
 
@@ -75,26 +88,11 @@ void WriteFull(int fd, const void* data, size_t size)
     }
 }
 
-void PlainSend(int fd, const unsigned char* data, unsigned long long size)
-{
-    WriteFull(fd, &size, sizeof size);
-    WriteFull(fd, data, size);
-}
+// ---- the place of one job: a FIFO pair and a socket address in a fresh folder -------------
 
-unsigned long long PlainReceive(int fd, std::vector<unsigned char>& buffer)
-{
-    unsigned long long size = 0;
-    ReadFull(fd, &size, sizeof size);
-    buffer.resize(size);
-    ReadFull(fd, buffer.data(), size);
-    return size;
-}
-
-// ---- two processes over a FIFO pair --------------------------------------------------------
-
-struct FifoPair {
-    std::string dir, toB, toA;
-    FifoPair()
+struct Place {
+    std::string dir, toB, toA, socket;
+    Place()
     {
         char pattern[] = "/tmp/channel-bench-XXXXXX";
         if (!mkdtemp(pattern))
@@ -102,16 +100,290 @@ struct FifoPair {
         dir = pattern;
         toB = dir + "/to-b";
         toA = dir + "/to-a";
+        socket = dir + "/socket";
         if (mkfifo(toB.c_str(), 0600) != 0 || mkfifo(toA.c_str(), 0600) != 0)
             Die("mkfifo");
     }
-    ~FifoPair()
+    ~Place()
     {
         unlink(toB.c_str());
         unlink(toA.c_str());
+        unlink(socket.c_str());
         rmdir(dir.c_str());
     }
+    std::string Address() const { return "ipc://" + socket; }
 };
+
+// ---- one side of a message link ------------------------------------------------------------
+
+class Link {
+public:
+    virtual ~Link() = default;
+    virtual void Send(const unsigned char* data, size_t size) = 0;
+    // Waits for the next message and returns its size: 0 for the peer's empty end mark (or
+    // when no more messages can come). `data` points at its bytes until the next call.
+    virtual size_t Receive(const unsigned char*& data) = 0;
+};
+
+using MakeLink = std::function<std::unique_ptr<Link>(const Place&)>;
+
+// Opens the FIFOs in the order that pairs A with B: A's output first, B's input first.
+template <class OpenInput, class OpenOutput>
+void OpenInOrder(const Place& place, bool sideA, OpenInput&& openInput, OpenOutput&& openOutput)
+{
+    if (sideA) {
+        openOutput(place.toB);
+        openInput(place.toA);
+    } else {
+        openInput(place.toB);
+        openOutput(place.toA);
+    }
+}
+
+class PlainLink : public Link {
+public:
+    PlainLink(const Place& place, bool sideA)
+    {
+        OpenInOrder(
+            place, sideA, [&](const std::string& name) { m_in = Open(name, O_RDONLY); },
+            [&](const std::string& name) { m_out = Open(name, O_WRONLY); });
+    }
+    ~PlainLink() override
+    {
+        close(m_in);
+        close(m_out);
+    }
+    void Send(const unsigned char* data, size_t size) override
+    {
+        const unsigned long long length = size;
+        WriteFull(m_out, &length, sizeof length);
+        WriteFull(m_out, data, size);
+    }
+    size_t Receive(const unsigned char*& data) override
+    {
+        unsigned long long length = 0;
+        ReadFull(m_in, &length, sizeof length);
+        m_buffer.resize(length);
+        ReadFull(m_in, m_buffer.data(), length);
+        data = m_buffer.data();
+        return length;
+    }
+
+private:
+    static int Open(const std::string& name, int flags)
+    {
+        const int fd = open(name.c_str(), flags);
+        if (fd < 0)
+            Die("open " + name);
+        return fd;
+    }
+    int m_in = -1, m_out = -1;
+    std::vector<unsigned char> m_buffer;
+};
+
+// Another link read by a hand-rolled reader thread: one message in flight, handed to the
+// caller's thread through a std::mutex and std::condition_variable.
+class ThreadedLink : public Link {
+public:
+    explicit ThreadedLink(std::unique_ptr<Link> inner) : m_inner(std::move(inner)), m_reader([this] { Pump(); }) {}
+    ~ThreadedLink() override { m_reader.join(); }
+    void Send(const unsigned char* data, size_t size) override { m_inner->Send(data, size); }
+    size_t Receive(const unsigned char*& data) override
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_full || m_ended; });
+        if (!m_full)
+            return 0;
+        m_frame = m_held;
+        m_full = false;
+        m_changed.notify_all();
+        data = m_frame.data();
+        return m_frame.size();
+    }
+
+private:
+    void Pump()
+    {
+        const unsigned char* data = nullptr;
+        while (const size_t size = m_inner->Receive(data)) {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_held.assign(data, data + size);
+            m_full = true;
+            m_changed.notify_all();
+            m_changed.wait(lock, [&] { return !m_full; });
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_ended = true;
+        m_changed.notify_all();
+    }
+    std::unique_ptr<Link> m_inner;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<unsigned char> m_held, m_frame;
+    bool m_full = false, m_ended = false;
+    std::thread m_reader;  // last: starts once everything above exists
+};
+
+// How a channel's reader learns of the next frame: without a worker (ReadHeader), from the
+// handler, or by waiting in Read for a frame of a known size.
+enum class Wait { Header, Handler, Read };
+
+class ChannelLink : public Link {
+public:
+    ChannelLink(const Place& place, bool sideA, Wait wait, size_t frameSize = 0) : m_wait(wait)
+    {
+        boost::intrusive_ptr<IByteDataInput> input;
+        boost::intrusive_ptr<IByteDataOutput> output;
+        OpenInOrder(
+            place, sideA, [&](const std::string& name) { input = DataInputPipe::Create(name, false); },
+            [&](const std::string& name) { output = DataOutputPipe::Create(name, false); });
+        m_channel = CommunicationChannel::Create(input, output, wait != Wait::Header);
+        if (wait == Wait::Handler)
+            m_channel->SetDataAvailableHandler(&m_frames);
+        m_buffer.resize(frameSize);
+    }
+    void Send(const unsigned char* data, size_t size) override { m_channel->Write(data, size); }
+    size_t Receive(const unsigned char*& data) override
+    {
+        data = m_buffer.data();
+        if (m_wait == Wait::Read)
+            return m_channel->Read(m_buffer.data(), m_buffer.size());
+        const unsigned long long size = m_wait == Wait::Header ? m_channel->ReadHeader() : m_frames.Next(*m_channel);
+        m_buffer.resize(size);
+        data = m_buffer.data();
+        if (size != 0 && m_channel->Read(m_buffer.data(), size) != size)
+            Die("channel read", "short frame");
+        return size;
+    }
+
+private:
+    Wait m_wait;
+    ZephCommon::FrameQueue m_frames;  // outlives the channel, whose worker may announce to it
+    boost::intrusive_ptr<IDataChannel> m_channel;
+    std::vector<unsigned char> m_buffer;
+};
+
+#ifdef ZEPHIO_BENCH_ZMQ
+class ZmqLink : public Link {
+public:
+    ZmqLink(const Place& place, bool sideA) : m_context(zmq_ctx_new())
+    {
+        m_socket = zmq_socket(m_context, ZMQ_PAIR);
+        const std::string address = place.Address();
+        if (!m_socket || (sideA ? zmq_connect(m_socket, address.c_str()) : zmq_bind(m_socket, address.c_str())) != 0)
+            Die("zmq socket", zmq_strerror(zmq_errno()));
+        zmq_msg_init(&m_message);
+    }
+    ~ZmqLink() override
+    {
+        zmq_msg_close(&m_message);
+        zmq_close(m_socket);
+        zmq_ctx_term(m_context);
+    }
+    void Send(const unsigned char* data, size_t size) override
+    {
+        if (zmq_send(m_socket, data, size, 0) != static_cast<int>(size))
+            Die("zmq_send", zmq_strerror(zmq_errno()));
+    }
+    size_t Receive(const unsigned char*& data) override
+    {
+        if (zmq_msg_recv(&m_message, m_socket, 0) < 0)
+            Die("zmq_msg_recv", zmq_strerror(zmq_errno()));
+        data = static_cast<const unsigned char*>(zmq_msg_data(&m_message));
+        return zmq_msg_size(&m_message);
+    }
+
+private:
+    void* m_context;
+    void* m_socket = nullptr;
+    zmq_msg_t m_message;
+};
+#endif
+
+#ifdef ZEPHIO_BENCH_NNG
+class NngLink : public Link {
+public:
+    NngLink(const Place& place, bool sideA)
+    {
+        const std::string address = place.Address();
+        // A dials in the background until B listens. No size limit: nng's default of 1 MiB
+        // counts the protocol's header too and would drop 1 MiB frames.
+        int rv = nng_pair1_open(&m_socket);
+        if (rv == 0)
+            rv = nng_socket_set_size(m_socket, NNG_OPT_RECVMAXSZ, 0);
+        if (rv == 0)
+            rv = sideA ? nng_dial(m_socket, address.c_str(), nullptr, NNG_FLAG_NONBLOCK)
+                       : nng_listen(m_socket, address.c_str(), nullptr, 0);
+        if (rv != 0)
+            Die("nng socket", nng_strerror(rv));
+    }
+    ~NngLink() override
+    {
+        if (m_message)
+            nng_msg_free(m_message);
+        nng_close(m_socket);
+    }
+    void Send(const unsigned char* data, size_t size) override
+    {
+        if (const int rv = nng_send(m_socket, const_cast<unsigned char*>(data), size, 0))
+            Die("nng_send", nng_strerror(rv));
+    }
+    size_t Receive(const unsigned char*& data) override
+    {
+        if (m_message)
+            nng_msg_free(m_message);
+        m_message = nullptr;
+        if (const int rv = nng_recvmsg(m_socket, &m_message, 0))
+            Die("nng_recvmsg", nng_strerror(rv));
+        data = static_cast<const unsigned char*>(nng_msg_body(m_message));
+        return nng_msg_len(m_message);
+    }
+
+private:
+    nng_socket m_socket = NNG_SOCKET_INITIALIZER;
+    nng_msg* m_message = nullptr;
+};
+#endif
+
+// ---- the two sides of a job ----------------------------------------------------------------
+
+// Side B: answers each message with its first `answerSize` bytes (0: no answer), says "done"
+// with a 1-byte message after `doneAfter` messages, and ends on the empty end mark with a last
+// 1-byte message, after which A may close (a socket library may drop what is still queued).
+void Echo(Link& link, size_t answerSize, long long doneAfter)
+{
+    const unsigned char mark = 1;
+    link.Send(&mark, 1);  // ready
+    const unsigned char* data = nullptr;
+    for (long long n = 1; link.Receive(data) != 0; ++n) {
+        if (answerSize != 0)
+            link.Send(data, answerSize);
+        if (n == doneAfter)
+            link.Send(&mark, 1);
+    }
+    link.Send(&mark, 1);  // bye
+}
+
+// Side A: times `frames` messages of `size` bytes, each answered (round trip) or all answered
+// once at the end (one way), and returns the seconds.
+double TimeFrames(Link& link, size_t size, long long frames, bool roundTrip)
+{
+    const std::vector<unsigned char> payload(size, 0x5a);
+    const unsigned char* answer = nullptr;
+    link.Receive(answer);  // ready
+    const auto start = Clock::now();
+    for (long long i = 0; i < frames; ++i) {
+        link.Send(payload.data(), payload.size());
+        if (roundTrip && link.Receive(answer) != size)
+            Die("round trip", "wrong answer");
+    }
+    if (!roundTrip)
+        link.Receive(answer);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    link.Send(payload.data(), 0);
+    link.Receive(answer);  // bye
+    return seconds;
+}
 
 // Wall-clock seconds that side A reports, and the CPU seconds both processes used.
 struct Run {
@@ -124,180 +396,50 @@ double CpuSeconds(const struct rusage& usage)
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-double ProcessCpuSeconds()
+// Starts a child process that runs `body` and exits.
+pid_t Spawn(const std::function<void()>& body)
 {
-    struct rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return CpuSeconds(usage);
-}
-
-// Runs `b` in a child process and `a` here.
-Run RunPair(const std::function<double(const FifoPair&)>& a, const std::function<void(const FifoPair&)>& b)
-{
-    FifoPair fifos;
     const pid_t pid = fork();
     if (pid < 0)
         Die("fork");
     if (pid == 0) {
-        b(fifos);
+        body();
         _exit(0);
     }
-    const double cpuBefore = ProcessCpuSeconds();
-    const double seconds = a(fifos);
-    const double cpuA = ProcessCpuSeconds() - cpuBefore;
+    return pid;
+}
+
+// Waits for a child that must succeed; returns what it used.
+struct rusage Reap(pid_t pid)
+{
     int status = 0;
     struct rusage usage {};
     if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        Die("peer process failed");
-    return Run{seconds, cpuA + CpuSeconds(usage)};
+        Die("child process failed", "see above");
+    return usage;
 }
 
-// Side B of every variant: answers each frame with `answer(size)` bytes of it (0: no answer),
-// and says "done" with a 1-byte frame after `frames` frames. Ends on an empty frame.
-void PlainB(const FifoPair& f, size_t answerSize, long long doneAfter)
+// Runs a job in two fresh processes, so that no library's threads or state outlive it here.
+Run RunJob(const MakeLink& makeA, const MakeLink& makeB, size_t size, long long frames, bool roundTrip)
 {
-    const int in = open(f.toB.c_str(), O_RDONLY);
-    const int out = open(f.toA.c_str(), O_WRONLY);
-    std::vector<unsigned char> frame;
-    const unsigned char done = 1;
-    PlainSend(out, &done, 1);  // ready
-    for (long long n = 1; PlainReceive(in, frame) != 0; ++n) {
-        if (answerSize != 0)
-            PlainSend(out, frame.data(), answerSize);
-        if (n == doneAfter)
-            PlainSend(out, &done, 1);
-    }
-    close(in);
-    close(out);
-}
-
-// PlainB with a hand-rolled reader thread: one frame in flight, handed to the main thread
-// through a std::mutex and std::condition_variable. Shows what the thread hop alone costs.
-void PlainThreadB(const FifoPair& f, size_t answerSize, long long doneAfter)
-{
-    const int in = open(f.toB.c_str(), O_RDONLY);
-    const int out = open(f.toA.c_str(), O_WRONLY);
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<unsigned char> held;
-    bool full = false, ended = false;
-    std::thread reader([&] {
-        std::vector<unsigned char> frame;
-        while (PlainReceive(in, frame) != 0) {
-            std::unique_lock<std::mutex> lock(mutex);
-            held.assign(frame.begin(), frame.end());
-            full = true;
-            changed.notify_all();
-            changed.wait(lock, [&] { return !full; });
-        }
-        std::lock_guard<std::mutex> lock(mutex);
-        ended = true;
-        changed.notify_all();
+    Place place;
+    int result[2];
+    if (pipe(result) != 0)
+        Die("pipe");
+    const pid_t b = Spawn([&] {
+        close(result[0]);
+        Echo(*makeB(place), roundTrip ? size : 0, roundTrip ? -1 : frames);
     });
-    std::vector<unsigned char> frame;
-    const unsigned char done = 1;
-    PlainSend(out, &done, 1);  // ready
-    for (long long n = 1;; ++n) {
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [&] { return full || ended; });
-            if (!full)
-                break;
-            frame = held;
-            full = false;
-            changed.notify_all();
-        }
-        if (answerSize != 0)
-            PlainSend(out, frame.data(), answerSize);
-        if (n == doneAfter)
-            PlainSend(out, &done, 1);
-    }
-    reader.join();
-    close(in);
-    close(out);
-}
-
-void ChannelB(const FifoPair& f, size_t answerSize, long long doneAfter)
-{
-    auto input = DataInputPipe::Create(f.toB, false);
-    auto output = DataOutputPipe::Create(f.toA, false);
-    ZephCommon::FrameQueue frames;
-    auto channel = CommunicationChannel::Create(input, output, true);
-    channel->SetDataAvailableHandler(&frames);
-    std::vector<unsigned char> frame;
-    const unsigned char done = 1;
-    channel->Write(&done, 1);  // ready
-    long long n = 0;
-    while (const unsigned long long size = frames.Next(*channel)) {
-        frame.resize(size);
-        channel->Read(frame.data(), size);
-        if (answerSize != 0)
-            channel->Write(frame.data(), answerSize);
-        if (++n == doneAfter)
-            channel->Write(&done, 1);
-    }
-}
-
-// ChannelB for fixed-size frames without a handler: B's main thread waits in Read itself, on
-// the worker's frame or, without a worker, straight on the pipe after ReadHeader (no thread hop).
-void ChannelDirectB(const FifoPair& f, size_t size, bool withWorker)
-{
-    auto input = DataInputPipe::Create(f.toB, false);
-    auto output = DataOutputPipe::Create(f.toA, false);
-    auto channel = CommunicationChannel::Create(input, output, withWorker);
-    std::vector<unsigned char> frame(size);
-    const unsigned char done = 1;
-    channel->Write(&done, 1);  // ready
-    while ((withWorker || channel->ReadHeader() == size) && channel->Read(frame.data(), size) == size)
-        channel->Write(frame.data(), size);
-}
-
-// Side A: plain or through a channel without a worker. Times `frames` frames of `size` bytes,
-// each answered (round trip) or all answered once at the end (one way).
-double PlainA(const FifoPair& f, size_t size, long long frames, bool roundTrip)
-{
-    const int out = open(f.toB.c_str(), O_WRONLY);
-    const int in = open(f.toA.c_str(), O_RDONLY);
-    std::vector<unsigned char> payload(size, 0x5a), answer;
-    PlainReceive(in, answer);  // ready
-    const auto start = Clock::now();
-    for (long long i = 0; i < frames; ++i) {
-        PlainSend(out, payload.data(), payload.size());
-        if (roundTrip)
-            PlainReceive(in, answer);
-    }
-    if (!roundTrip)
-        PlainReceive(in, answer);
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    PlainSend(out, nullptr, 0);
-    close(out);
-    close(in);
-    return seconds;
-}
-
-double ChannelA(const FifoPair& f, size_t size, long long frames, bool roundTrip)
-{
-    auto output = DataOutputPipe::Create(f.toB, false);
-    auto input = DataInputPipe::Create(f.toA, false);
-    auto channel = CommunicationChannel::Create(input, output, false);
-    std::vector<unsigned char> payload(size, 0x5a), answer(size);
-    auto receive = [&] {
-        const unsigned long long n = channel->ReadHeader();
-        if (n == 0 || n > answer.size() || channel->Read(answer.data(), n) != n)
-            Die("channel answer");
-    };
-    receive();  // ready
-    const auto start = Clock::now();
-    for (long long i = 0; i < frames; ++i) {
-        channel->Write(payload.data(), payload.size());
-        if (roundTrip)
-            receive();
-    }
-    if (!roundTrip)
-        receive();
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    channel->Write(nullptr, 0);
-    return seconds;
+    const pid_t a = Spawn([&] {
+        const double seconds = TimeFrames(*makeA(place), size, frames, roundTrip);
+        WriteFull(result[1], &seconds, sizeof seconds);
+    });
+    close(result[1]);
+    double seconds = 0;
+    ReadFull(result[0], &seconds, sizeof seconds);
+    close(result[0]);
+    const double cpu = CpuSeconds(Reap(a)) + CpuSeconds(Reap(b));
+    return Run{seconds, cpu};
 }
 
 // Peak resident memory, in MiB, of a receiving process (channel with a worker, bounded to
@@ -305,11 +447,8 @@ double ChannelA(const FifoPair& f, size_t size, long long frames, bool roundTrip
 // of it and closes.
 double ReceiverPeakMiB(unsigned long long bound)
 {
-    FifoPair f;
-    const pid_t pid = fork();
-    if (pid < 0)
-        Die("fork");
-    if (pid == 0) {
+    Place f;
+    const pid_t pid = Spawn([&] {
         FLAGS_minloglevel = google::GLOG_ERROR;  // the unbounded receiver meets end of stream
         auto input = DataInputPipe::Create(f.toB, false);
         auto output = DataOutputPipe::Create(f.toA, false);
@@ -317,20 +456,16 @@ double ReceiverPeakMiB(unsigned long long bound)
                              : CommunicationChannel::Create(input, output, true);
         unsigned char four[4];
         channel->Read(four, sizeof four);
-        _exit(0);
-    }
+    });
     const int out = open(f.toB.c_str(), O_WRONLY);
     const int in = open(f.toA.c_str(), O_RDONLY);
     const unsigned long long length = 1ULL << 30;
     WriteFull(out, &length, sizeof length);
     WriteFull(out, "four", 4);
     close(out);
-    int status = 0;
-    struct rusage usage {};
-    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        Die("receiver process failed");
+    const double peak = Reap(pid).ru_maxrss / 1024.0;
     close(in);
-    return usage.ru_maxrss / 1024.0;
+    return peak;
 }
 
 double Median(std::vector<double> v)
@@ -352,6 +487,110 @@ long long Argument(int argc, char** argv, int index, long long fallback)
     return v;
 }
 
+// A contender of one job: how each side makes its link, and what it is called.
+struct Contender {
+    std::string key;
+    std::string what;
+    MakeLink a, b;
+};
+
+template <class L, class... Args>
+MakeLink Side(bool sideA, Args... args)
+{
+    return [=](const Place& place) { return std::make_unique<L>(place, sideA, args...); };
+}
+
+std::vector<Contender> Peers()
+{
+    std::vector<Contender> peers;
+#ifdef ZEPHIO_BENCH_ZMQ
+    int major = 0, minor = 0, patch = 0;
+    zmq_version(&major, &minor, &patch);
+    peers.push_back({"zmq", "ZeroMQ " + std::to_string(major) + "." + std::to_string(minor) + " PAIR, ipc://",
+                     Side<ZmqLink>(true), Side<ZmqLink>(false)});
+#else
+    std::printf("ZeroMQ rows left out: built without libzmq (libzmq3-dev)\n");
+#endif
+#ifdef ZEPHIO_BENCH_NNG
+    peers.push_back(
+        {"nng", std::string("nng ") + nng_version() + " pair1, ipc://", Side<NngLink>(true), Side<NngLink>(false)});
+#else
+    std::printf("nng rows left out: built without libnng (libnng-dev)\n");
+#endif
+    return peers;
+}
+
+// The measured runs of every contender of one job, and their table rows.
+class Job {
+public:
+    Job(std::vector<Contender> contenders, size_t size, long long frames, bool roundTrip)
+        : m_contenders(std::move(contenders)), m_size(size), m_frames(frames), m_roundTrip(roundTrip)
+    {
+    }
+
+    void RunEach()
+    {
+        for (const Contender& c : m_contenders)
+            m_runs[c.key].push_back(RunJob(c.a, c.b, m_size, m_frames, m_roundTrip));
+    }
+
+    bool Has(const std::string& key) const { return m_runs.count(key) != 0; }
+
+    // Median microseconds per round trip (wall time, or the CPU time of both processes).
+    double Us(const std::string& key, double Run::*field) const
+    {
+        std::vector<double> values;
+        for (const Run& run : m_runs.at(key))
+            values.push_back(run.*field);
+        return Median(values) / m_frames * 1e6;
+    }
+
+    double MBs(const std::string& key) const { return double(m_size) / Us(key, &Run::seconds); }
+
+    // Figure, with CPU time for round trips, and the ratio to `baseline` (time over time for
+    // round trips, throughput over throughput one way).
+    void PrintRow(const std::string& key, const std::string& baseline, const std::string& target,
+                  bool percent = false) const
+    {
+        if (!Has(key) || !Has(baseline))
+            return;
+        const double ratio =
+            m_roundTrip ? Us(key, &Run::seconds) / Us(baseline, &Run::seconds) : MBs(key) / MBs(baseline);
+        char text[32];
+        std::snprintf(text, sizeof text, percent ? "%.0f %%" : "%.2fx", percent ? 100 * ratio : ratio);
+        ZephBench::PrintRow(What(key) + (m_roundTrip ? ", 64-byte round trip" : ", 1 MiB frames one way"), Figure(key),
+                            What(baseline) + " " + Figure(baseline, false), text, target);
+    }
+
+    void PrintAll() const
+    {
+        for (const Contender& c : m_contenders)
+            std::printf("  %-55s %s\n", c.what.c_str(), Figure(c.key).c_str());
+    }
+
+private:
+    const std::string& What(const std::string& key) const
+    {
+        return std::find_if(m_contenders.begin(), m_contenders.end(), [&](const Contender& c) { return c.key == key; })
+            ->what;
+    }
+    std::string Figure(const std::string& key, bool withCpu = true) const
+    {
+        if (!m_roundTrip)
+            return ZephBench::Figure(MBs(key), "MB/s");
+        std::string figure = ZephBench::Figure(Us(key, &Run::seconds), "us");
+        if (withCpu)
+            figure += ", CPU " + ZephBench::Figure(Us(key, &Run::cpuSeconds), "us");
+        return figure;
+    }
+
+    std::vector<Contender> m_contenders;
+    size_t m_size;
+    long long m_frames;
+    bool m_roundTrip;
+    std::map<std::string, std::vector<Run>> m_runs;
+};
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -360,82 +599,60 @@ int main(int argc, char** argv)
     const long long trips = Argument(argc, argv, 1, 20000);
     const long long mebibytes = Argument(argc, argv, 2, 256);
     const int repeats = static_cast<int>(Argument(argc, argv, 3, 5));
+    const std::vector<Contender> peers = Peers();
 
-    std::vector<Run> plainTrip, threadTrip, syncTrip, handlerTrip, directTrip, plainFlow, channelFlow;
-    auto roundTrip = [&](const std::function<void(const FifoPair&)>& b, bool channelA) {
-        return RunPair(
-            [&](const FifoPair& f) {
-                return channelA ? ChannelA(f, kSmall, trips, true) : PlainA(f, kSmall, trips, true);
-            },
-            b);
+    std::vector<Contender> tripContenders = {
+        {"plain", "plain FIFO ping-pong", Side<PlainLink>(true), Side<PlainLink>(false)},
+        {"thread", "plain ping-pong, reader thread in B", Side<PlainLink>(true),
+         [](const Place& place) { return std::make_unique<ThreadedLink>(std::make_unique<PlainLink>(place, false)); }},
+        {"sync", "channel, B without worker", Side<ChannelLink>(true, Wait::Header),
+         Side<ChannelLink>(false, Wait::Header)},
+        {"read", "channel, B waits in Read", Side<ChannelLink>(true, Wait::Header),
+         Side<ChannelLink>(false, Wait::Read, kSmall)},
+        {"handler", "channel, B through its handler", Side<ChannelLink>(true, Wait::Header),
+         Side<ChannelLink>(false, Wait::Handler)},
     };
+    std::vector<Contender> flowContenders = {
+        {"plain", "plain FIFO, 1024-byte calls", Side<PlainLink>(true), Side<PlainLink>(false)},
+        {"channel", "channel, B with worker", Side<ChannelLink>(true, Wait::Header),
+         Side<ChannelLink>(false, Wait::Handler)},
+    };
+    tripContenders.insert(tripContenders.end(), peers.begin(), peers.end());
+    flowContenders.insert(flowContenders.end(), peers.begin(), peers.end());
+
+    Job trip(tripContenders, kSmall, trips, true);
+    Job flow(flowContenders, kLarge, mebibytes, false);
     for (int r = 0; r < repeats; ++r) {
-        plainTrip.push_back(roundTrip([&](const FifoPair& f) { PlainB(f, kSmall, -1); }, false));
-        threadTrip.push_back(roundTrip([&](const FifoPair& f) { PlainThreadB(f, kSmall, -1); }, false));
-        syncTrip.push_back(roundTrip([&](const FifoPair& f) { ChannelDirectB(f, kSmall, false); }, true));
-        handlerTrip.push_back(roundTrip([&](const FifoPair& f) { ChannelB(f, kSmall, -1); }, true));
-        directTrip.push_back(roundTrip([&](const FifoPair& f) { ChannelDirectB(f, kSmall, true); }, true));
-        plainFlow.push_back(RunPair([&](const FifoPair& f) { return PlainA(f, kLarge, mebibytes, false); },
-                                    [&](const FifoPair& f) { PlainB(f, 0, mebibytes); }));
-        channelFlow.push_back(RunPair([&](const FifoPair& f) { return ChannelA(f, kLarge, mebibytes, false); },
-                                      [&](const FifoPair& f) { ChannelB(f, 0, mebibytes); }));
+        trip.RunEach();
+        flow.RunEach();
     }
 
-    // Microseconds per round trip: the median wall time, and the median CPU time of both sides.
-    auto us = [&](const std::vector<Run>& runs, double Run::*field) {
-        std::vector<double> values;
-        for (const Run& run : runs)
-            values.push_back(run.*field);
-        return Median(values) / trips * 1e6;
-    };
-    auto flowMBs = [&](const std::vector<Run>& runs) {
-        std::vector<double> values;
-        for (const Run& run : runs)
-            values.push_back(run.seconds);
-        return mebibytes * double(kLarge) / 1e6 / Median(values);
-    };
-    const double plainUs = us(plainTrip, &Run::seconds);
-    const double plainMBs = flowMBs(plainFlow);
-    const double channelMBs = flowMBs(channelFlow);
-    const std::string baseline = "plain FIFO ping-pong " + ZephBench::Figure(plainUs, "us");
-    char ratio[32];
     std::printf("round trip, 64-byte frames (%lld per run, median of %d runs; CPU of both processes)\n", trips,
                 repeats);
-    std::printf("  plain FIFO ping-pong           %8.2f us   CPU %6.2f us\n", plainUs, us(plainTrip, &Run::cpuSeconds));
-    struct Variant {
-        const char* what;
-        const char* row;
-        const std::vector<Run>& runs;
-        const char* target;
-    } variants[] = {
-        {"plain, B with reader thread", "plain ping-pong with a reader thread in B", threadTrip, "(reference)"},
-        {"channel, B without worker", "channel round trip, 64-byte frames, B without worker", syncTrip, "(reference)"},
-        {"channel, B reads in Read", "channel round trip, 64-byte frames, B waits in Read", directTrip, "<= 1.3x"},
-        {"channel, B through its handler", "channel round trip, 64-byte frames, B through its handler", handlerTrip,
-         "(reported)"},
-    };
-    for (const Variant& v : variants) {
-        const double wall = us(v.runs, &Run::seconds);
-        const double cpu = us(v.runs, &Run::cpuSeconds);
-        std::printf("  %-30s %8.2f us   CPU %6.2f us   ratio %.2fx (target %s)\n", v.what, wall, cpu, wall / plainUs,
-                    v.target);
-        std::snprintf(ratio, sizeof ratio, "%.2fx", wall / plainUs);
-        ZephBench::PrintRow(v.row, ZephBench::Figure(wall, "us") + ", CPU " + ZephBench::Figure(cpu, "us"), baseline,
-                            ratio, v.target);
-    }
+    trip.PrintAll();
     std::printf("one way, 1 MiB frames (%lld MiB per run, median of %d runs)\n", mebibytes, repeats);
-    std::printf("  plain FIFO, 1024-byte calls %8.1f MB/s\n", plainMBs);
-    std::printf("  channel, B with worker      %8.1f MB/s   %.0f%% of plain (target >= 80%%)\n", channelMBs,
-                100 * channelMBs / plainMBs);
-    std::snprintf(ratio, sizeof ratio, "%.0f %%", 100 * channelMBs / plainMBs);
-    ZephBench::PrintRow("channel one way, 1 MiB frames, worker", ZephBench::Figure(channelMBs, "MB/s"),
-                        "plain FIFO, 1024-byte calls " + ZephBench::Figure(plainMBs, "MB/s"), ratio, ">= 80 %");
+    flow.PrintAll();
+
+    trip.PrintRow("thread", "plain", "(reference)");
+    trip.PrintRow("sync", "plain", "(reference)");
+    trip.PrintRow("read", "plain", "<= 1.3x");
+    trip.PrintRow("handler", "plain", "(reported)");
+    trip.PrintRow("zmq", "plain", "(peer)");
+    trip.PrintRow("nng", "plain", "(peer)");
+    trip.PrintRow("read", "zmq", "<= 0.5x");
+    trip.PrintRow("handler", "zmq", "<= 1.0x");
+    flow.PrintRow("channel", "plain", ">= 80 %", true);
+    flow.PrintRow("zmq", "plain", "(peer)");
+    flow.PrintRow("nng", "plain", "(peer)");
+    flow.PrintRow("channel", "zmq", "(reported)");
+    flow.PrintRow("channel", "nng", "(reported)");
 
     const double unboundedMiB = ReceiverPeakMiB(0);
     const double boundedMiB = ReceiverPeakMiB(1 << 20);
     std::printf("receiver's peak memory, peer announces 2^30 bytes and sends 4\n");
     std::printf("  no bound                    %8.1f MiB\n", unboundedMiB);
     std::printf("  bound of 1 MiB              %8.1f MiB\n", boundedMiB);
+    char ratio[32];
     std::snprintf(ratio, sizeof ratio, "%.3fx", boundedMiB / unboundedMiB);
     ZephBench::PrintRow("receiver's peak memory, 2^30 announced, 1 MiB bound", ZephBench::Figure(boundedMiB, "MiB"),
                         "no bound " + ZephBench::Figure(unboundedMiB, "MiB"), ratio, "no frame allocated");

@@ -10,6 +10,7 @@ cmake --build --preset default >/dev/null
 logs=build/default/bench-logs
 mkdir -p "$logs"
 
+load=$(cut -d' ' -f1-3 /proc/loadavg)
 names=("$@")
 if [ ${#names[@]} -eq 0 ]; then
   for exe in build/default/bench/*_bench; do names+=("$(basename "$exe")"); done
@@ -27,7 +28,7 @@ for name in "${names[@]}"; do
 done
 
 echo
-echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(uname -sr), $(date -u +%Y-%m-%d)"
+echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(uname -sr), $(date -u +%Y-%m-%d), load average $load before the run, $(cut -d' ' -f1-3 /proc/loadavg) after"
 echo
 echo "| benchmark | measure | figure | same-run baseline | ratio | target |"
 echo "|---|---|---|---|---|---|"

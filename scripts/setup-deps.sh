@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev clang-format-14
   doxygen
+  libzmq3-dev libnng-dev  # the channel benchmark's peers only: the library and tests never link them
 )
 
 missing=()
