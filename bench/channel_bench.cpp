@@ -396,13 +396,15 @@ double CpuSeconds(const struct rusage& usage)
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// Starts a child process that runs `body` and exits.
+// Starts a child process that runs `body` and exits. A side whose peer died may wait for it
+// for good (a socket library waits for a reconnection): the alarm ends it, and the run fails.
 pid_t Spawn(const std::function<void()>& body)
 {
     const pid_t pid = fork();
     if (pid < 0)
         Die("fork");
     if (pid == 0) {
+        alarm(600);
         body();
         _exit(0);
     }
@@ -428,6 +430,7 @@ Run RunJob(const MakeLink& makeA, const MakeLink& makeB, size_t size, long long 
         Die("pipe");
     const pid_t b = Spawn([&] {
         close(result[0]);
+        close(result[1]);
         Echo(*makeB(place), roundTrip ? size : 0, roundTrip ? -1 : frames);
     });
     const pid_t a = Spawn([&] {
