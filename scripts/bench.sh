@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
-# Builds the default preset, runs every benchmark and prints one table: each headline figure
-# beside its same-run baseline and the ratio. Full output of each program goes to
+# Builds the benchmarks of the default preset (target `benchmarks`, or the ones named), runs
+# them and prints one table: each headline figure beside its same-run baseline and the ratio,
+# with the load average before and after. Full output of each program goes to
 # build/default/bench-logs/. Usage: scripts/bench.sh [benchmark-name ...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-deps.sh
 cmake --preset default >/dev/null
-cmake --build --preset default >/dev/null
+names=("$@")
+if [ ${#names[@]} -eq 0 ]; then
+  cmake --build --preset default --target benchmarks >/dev/null
+  for exe in build/default/bench/*_bench; do names+=("$(basename "$exe")"); done
+else
+  cmake --build --preset default --target "${names[@]}" >/dev/null
+fi
 logs=build/default/bench-logs
 mkdir -p "$logs"
 
 load=$(cut -d' ' -f1-3 /proc/loadavg)
-names=("$@")
-if [ ${#names[@]} -eq 0 ]; then
-  for exe in build/default/bench/*_bench; do names+=("$(basename "$exe")"); done
-fi
 
 rows=$(mktemp)
 trap 'rm -f "$rows"' EXIT
