@@ -595,14 +595,14 @@ public:
             m_roundTrip ? Us(key, &Run::seconds) / Us(baseline, &Run::seconds) : MBs(key) / MBs(baseline);
         char text[32];
         std::snprintf(text, sizeof text, percent ? "%.0f %%" : "%.2fx", percent ? 100 * ratio : ratio);
-        ZephBench::PrintRow(What(key) + (m_roundTrip ? ", 64-byte round trip" : ", 1 MiB frames one way"), Figure(key),
-                            What(baseline) + " " + Figure(baseline, false), text, target);
+        ZephBench::PrintRow(What(key) + (m_roundTrip ? ", 64-byte round trip" : ", 1 MiB frames one way"),
+                            Figure(key, m_roundTrip), What(baseline) + " " + Figure(baseline, false), text, target);
     }
 
     void PrintAll() const
     {
         for (const Contender& c : m_contenders)
-            std::printf("  %-55s %s\n", c.what.c_str(), Figure(c.key).c_str());
+            std::printf("  %-55s %s\n", c.what.c_str(), Figure(c.key, true).c_str());
     }
 
 private:
@@ -611,13 +611,14 @@ private:
         return std::find_if(m_contenders.begin(), m_contenders.end(), [&](const Contender& c) { return c.key == key; })
             ->what;
     }
-    std::string Figure(const std::string& key, bool withCpu = true) const
+    // Time per round trip or throughput, and the CPU time of both processes per message.
+    std::string Figure(const std::string& key, bool withCpu) const
     {
-        if (!m_roundTrip)
-            return ZephBench::Figure(MBs(key), "MB/s");
-        std::string figure = ZephBench::Figure(Us(key, &Run::seconds), "us");
+        std::string figure =
+            m_roundTrip ? ZephBench::Figure(Us(key, &Run::seconds), "us") : ZephBench::Figure(MBs(key), "MB/s");
         if (withCpu)
-            figure += ", CPU " + ZephBench::Figure(Us(key, &Run::cpuSeconds), "us");
+            figure += std::string(", CPU ") + ZephBench::Figure(Us(key, &Run::cpuSeconds), "us") +
+                      (m_roundTrip ? "" : " a frame");
         return figure;
     }
 
