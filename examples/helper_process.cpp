@@ -87,7 +87,8 @@ std::string DescribeWaitStatus(int status)
 
 // ---- The helper ------------------------------------------------------------------------------
 
-// Answers requests on standard input until an empty frame (or end of input) comes.
+// Answers requests on standard input until an empty frame (or end of input) comes, and
+// answers that with an empty frame.
 int RunHelper(const std::string& behaviour, unsigned long long lastRequest)
 {
     unsigned long transferSize = 0;
@@ -101,8 +102,10 @@ int RunHelper(const std::string& behaviour, unsigned long long lastRequest)
     auto channel = CommunicationChannel::Create(input, output, false, kMaxRequest);
     for (unsigned long long number = 1;; ++number) {
         const unsigned long long size = channel->ReadHeader();
-        if (size == 0)
+        if (size == 0) {
+            channel->Write(nullptr, 0);  // the parent's worker ends on it, with no end of file to meet
             return kAnswered;
+        }
         std::string request(size, '\0');
         if (channel->Read(reinterpret_cast<unsigned char*>(&request[0]), size) != size) {
             std::cerr << "helper_process (helper): error: request " << number << " was cut short" << std::endl;
@@ -175,7 +178,7 @@ DataAvailableDescriptor::Event WaitForChannel(DataAvailableDescriptor& events, C
     for (;;) {
         const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now()).count();
         pollfd watched{events.Descriptor(), POLLIN, 0};
-        const int ready = left > 0 ? poll(&watched, 1, static_cast<int>(left)) : 0;
+        const int ready = poll(&watched, 1, static_cast<int>(std::max<long long>(left, 0)));
         if (ready == 0)
             return {DataAvailableDescriptor::Kind::Nothing, 0};
         if (ready < 0)
@@ -221,13 +224,14 @@ int RunParent(const Options& options)
     inputOptions.closeOnExec = true;
     PipeOptions outputOptions = inputOptions;
     outputOptions.waitLimit = deadline;
-    auto input = DataInputPipe::Create(PipeHandleFromDescriptor(fromHelper),
-                                       std::make_unique<ByteDataInputDefaultProtocol>(), inputOptions);
-    auto output = DataOutputPipe::Create(PipeHandleFromDescriptor(toHelper),
-                                         std::make_unique<ByteDataOutputDefaultProtocol>(), outputOptions);
-
     DataAvailableDescriptor events;  // declared first: it must outlive the channel
-    auto channel = CommunicationChannel::Create(input, output, true, kMaxRequest);
+    // The channel holds the only references to the pipes: releasing it closes them.
+    auto channel = CommunicationChannel::Create(
+        DataInputPipe::Create(PipeHandleFromDescriptor(fromHelper), std::make_unique<ByteDataInputDefaultProtocol>(),
+                              inputOptions),
+        DataOutputPipe::Create(PipeHandleFromDescriptor(toHelper), std::make_unique<ByteDataOutputDefaultProtocol>(),
+                               outputOptions),
+        true, kMaxRequest);
     channel->SetDataAvailableHandler(&events);
 
     for (unsigned long long number = 1; number <= options.requests; ++number) {
@@ -254,8 +258,8 @@ int RunParent(const Options& options)
             return Error(kHelperDied, "the helper ended before answering request " + std::to_string(number) + " (" +
                                           DescribeWaitStatus(status) + ")");
         }
-        // The deadline passed. Releasing the channel
-        // cancels its input, which ends the worker's read at once; then the helper is stopped.
+        // The deadline passed. Releasing the channel cancels its input, which ends the worker's
+        // read at once; then the helper is stopped.
         const auto wallClock = std::chrono::system_clock::now().time_since_epoch();
         channel.reset();
         Reap(helper, milliseconds(0));
@@ -264,11 +268,13 @@ int RunParent(const Options& options)
                                       std::to_string(std::chrono::duration_cast<milliseconds>(wallClock).count()) +
                                       " ms since the epoch)");
     }
-    // The normal end: an empty frame ends the helper's loop, and the helper with it.
+    // The normal end: an empty frame ends the helper's loop, and the helper's empty frame back
+    // ends our worker.
     channel->Write(nullptr, 0);
+    const bool ended = WaitForChannel(events, Clock::now() + deadline).kind == DataAvailableDescriptor::Kind::Ended;
     channel.reset();
     const int status = Reap(helper, deadline);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (!ended || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return Error(kError, "the helper failed at the end (" + DescribeWaitStatus(status) + ")");
     std::cout << "all " << options.requests << " requests answered; the helper ended normally" << std::endl;
     return kAnswered;
