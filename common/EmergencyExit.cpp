@@ -1,5 +1,6 @@
 #include "common/EmergencyExit.h"
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -88,10 +89,21 @@ void FailAfterGrace(const std::string& message)
     Fail(message);
 }
 
-HelperWatch::HelperWatch(pid_t pid, std::string earlyEnd)
+void MakeFifo(const std::string& path)
 {
+    if (!RemoveOnExit(path))
+        Fail("pipe name too long: " + path);
+    if (mkfifo(path.c_str(), 0600) != 0)
+        Fail("cannot create the FIFO " + path + ": " + std::strerror(errno));
+}
+
+HelperWatch::HelperWatch(const std::vector<std::string>& args, const std::string& helper, const std::string& until)
+{
+    pid_t pid = 0;
+    if (const int error = SpawnSelf(args, pid); error != 0)
+        Fail("cannot start " + helper + ": " + std::strerror(error));
     SetHelper(pid);
-    m_thread = std::thread([pid, earlyEnd = std::move(earlyEnd), state = m_state] {
+    m_thread = std::thread([pid, earlyEnd = helper + " ended before " + until, state = m_state] {
         while (waitpid(pid, &state->status, 0) < 0 && errno == EINTR) {
         }
         SetHelper(0);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace ZephCommon {
 namespace EmergencyExit {
@@ -19,6 +20,8 @@ void Arm(const char* prefix);
 
 // Keeps `path` to be removed on a failure or signal; false when it is too long or too many.
 bool RemoveOnExit(const std::string& path);
+// Creates a FIFO at `path`, kept to be removed; Fails when it cannot.
+void MakeFifo(const std::string& path);
 // Removes the kept paths now (the normal end).
 void RemoveFiles();
 
@@ -32,11 +35,12 @@ void SetHelper(pid_t pid);
 // the likelier cause) may fail first.
 [[noreturn]] void FailAfterGrace(const std::string& message);
 
-// Waits on a thread of its own for the helper to end. Until Finishing is called its end is a
-// failure, reported as "<earlyEnd> (<how it ended>)".
+// Starts the helper, this same program with `args` (args[0] included), and waits on a thread
+// of its own for it to end. Until Finishing is called its end is a failure, reported as
+// "<helper> ended before <until> (<how it ended>)".
 class HelperWatch {
 public:
-    HelperWatch(pid_t pid, std::string earlyEnd);
+    HelperWatch(const std::vector<std::string>& args, const std::string& helper, const std::string& until);
     ~HelperWatch();  // leaves a helper still running to the thread (the process is failing)
     HelperWatch(const HelperWatch&) = delete;
     HelperWatch& operator=(const HelperWatch&) = delete;

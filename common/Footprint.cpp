@@ -8,10 +8,7 @@
 
 namespace ZephCommon {
 
-void Footprint::Before()
-{
-    m_beforeFds = OpenDescriptors();
-}
+Footprint::Footprint(double memoryTolerance) : m_tolerance(memoryTolerance), m_beforeFds(OpenDescriptors()) {}
 
 void Footprint::Settled()
 {

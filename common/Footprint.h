@@ -11,9 +11,9 @@ namespace ZephCommon {
 
 class Footprint {
 public:
-    explicit Footprint(double memoryTolerance) : m_tolerance(memoryTolerance) {}
+    // Takes the descriptors open now: make it before the run opens anything.
+    explicit Footprint(double memoryTolerance);
 
-    void Before();   // before the run opens anything
     void Settled();  // once the run has settled (caches and buffers at their working size)
     void End();      // at the run's end, before it releases anything
 

@@ -2,20 +2,17 @@
 // over a pair of FIFOs, the way the application family's processes talk to each other.
 //
 // Process A (this program as started) generates two pipe names, creates the FIFOs and starts
-// process B (the same program in peer mode). A opens an output pipe on the first FIFO and an
-// input pipe on the second; B opens them in the same order from its side. B runs its channel
-// with the worker and a handler that hands each frame to its main thread, which answers each
-// frame with its length and checksum. A sends random frames, checks every answer, measures
-// round trips, removes the FIFOs and prints a summary.
+// process B (this program in peer mode). A opens an output pipe on the first FIFO, then an input
+// pipe on the second; B opens them in the same order. B's channel has the worker and a handler
+// that hands each frame to B's main thread (with --poll, a descriptor that thread polls), which
+// answers with the frame's length and checksum. A sends random frames and checks every answer.
 //
-// With --soak, the reliability run: A runs its channel with a worker too and keeps sending
-// while it checks the answers, so that many frames are on their way at once; a lost,
-// doubled, reordered or damaged frame gives an answer that does not match. Both processes
-// check that their resident memory and open descriptors stay flat over the run and that
-// releasing the channel closes everything it opened. Measuring, soak checks and the clean-up
-// on failure are in common/, the command line in frame_exchange_options.cpp.
+// With --soak, the reliability run: A reads with a worker too and keeps sending while it checks
+// the answers in order, many frames on their way at once; both processes check that memory and
+// descriptors stay flat and that releasing the channel closes all it opened. Measuring, soak
+// checks and clean-up on failure are in common/, the command line in frame_exchange_options.cpp.
+#include <poll.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +20,7 @@
 #include <csignal>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -31,40 +29,55 @@
 #include <glog/logging.h>
 
 #include "IO/ZephIO.h"
-#include "frame_exchange_options.h"
-
 #include "common/EmergencyExit.h"
 #include "common/Footprint.h"
 #include "common/FrameQueue.h"
-#include "common/Frames.h"
 #include "common/Process.h"
 #include "common/RandomFrames.h"
 #include "common/RoundTripMeter.h"
+#include "frame_exchange_options.h"
 
 using namespace Korvel::Core;
 using namespace ZephCommon;
 using namespace FrameExchange;
 using EmergencyExit::Fail;
-// A broken exchange usually means the peer died: its watch gets the chance to say so first.
-using EmergencyExit::FailAfterGrace;
+using EmergencyExit::FailAfterGrace;  // a broken exchange: the peer's watch may tell first that it died
 
 namespace {
 
 const unsigned char kReady[] = {'r', 'e', 'a', 'd', 'y'};
-constexpr double kSoakMemoryTolerance = 0.10;
 
 // B's answer to one frame.
 struct Answer {
     unsigned long long length, checksum;
 };
 
-void PrintSoak(const Footprint& footprint, const char* side)
+// A soak run's checks of this process: empty and the footprint printed when they held, else
+// what failed.
+std::string FinishSoak(const Footprint& footprint, const char* side)
 {
-    std::cout << "soak " << side << ":      " << footprint.Summary(std::to_string(kSoakSettled) + " frames")
-              << ", all closed with the channel\n";
+    std::string problem = footprint.Problem("the channel");
+    if (problem.empty())
+        std::cout << "soak " << side << ":      " << footprint.Summary(std::to_string(kSoakSettled) + " frames")
+                  << ", all closed with the channel\n";
+    return problem;
 }
 
 // ---- Process B -----------------------------------------------------------------------------
+
+// With --poll, B's main thread waits for frames as an event-driven program does: in its own
+// poll() loop on the handler's descriptor, draining it before reading. 0 once no frame will come.
+unsigned long long NextPolled(DataAvailableDescriptor& frames)
+{
+    for (;;) {
+        pollfd watched{frames.Descriptor(), POLLIN, 0};
+        if (poll(&watched, 1, -1) < 0 && errno != EINTR)
+            return 0;
+        const DataAvailableDescriptor::Event event = frames.Drain();
+        if (event.kind != DataAvailableDescriptor::Kind::Nothing)
+            return event.kind == DataAvailableDescriptor::Kind::Frame ? event.size : 0;
+    }
+}
 
 int RunPeer(const std::string& fromMain, const std::string& toMain, pid_t parent, const Options& options)
 {
@@ -74,20 +87,22 @@ int RunPeer(const std::string& fromMain, const std::string& toMain, pid_t parent
     if (getppid() != parent)
         return 1;
 
-    Footprint footprint(kSoakMemoryTolerance);
-    footprint.Before();
+    Footprint footprint(kSoakMemoryTolerance);  // the descriptors open before the run
     unsigned long long answered = 0;
     {
         auto input = DataInputPipe::Create(fromMain, false);
         auto output = DataOutputPipe::Create(toMain, false);
-        FrameQueue frames;  // outlives the channel that calls it
+        FrameQueue frames;  // these two outlive the channel that calls them
+        std::optional<DataAvailableDescriptor> polled;
+        if (options.poll)
+            polled.emplace();
         auto channel = CommunicationChannel::Create(input, output, true);
-        channel->SetDataAvailableHandler(&frames);
+        channel->SetDataAvailableHandler(polled ? static_cast<IDataAvailableHandler*>(&*polled) : &frames);
         // Only now may A send: a frame arriving before the handler would go unannounced.
         channel->Write(kReady, sizeof kReady);
 
         std::vector<unsigned char> frame;
-        while (const unsigned long long size = frames.Next(*channel)) {
+        while (const unsigned long long size = polled ? NextPolled(*polled) : frames.Next(*channel)) {
             frame.resize(size);
             channel->Read(frame.data(), size);
             const Answer answer{size, Checksum(frame.data(), frame.size())};
@@ -110,26 +125,29 @@ int RunPeer(const std::string& fromMain, const std::string& toMain, pid_t parent
     }
     if (soakFrames == 0)
         return 0;
-    std::string problem = footprint.Problem("the channel");
-    if (answered != soakFrames)
-        problem = std::to_string(answered) + " frames came of " + std::to_string(soakFrames);
-    if (!problem.empty()) {
+    const std::string problem = answered != soakFrames
+                                    ? std::to_string(answered) + " frames came of " + std::to_string(soakFrames)
+                                    : FinishSoak(footprint, "B");
+    if (!problem.empty())
         std::cerr << "frame_exchange (peer): error: " << problem << std::endl;
-        return 1;
-    }
-    PrintSoak(footprint, "B");
-    return 0;
+    return problem.empty() ? 0 : 1;
 }
 
 // ---- Process A -----------------------------------------------------------------------------
 
-// The answer to frame `i`, announced by `answers` when A reads with a worker, else read
-// straight off the input.
+// Reads the next frame, which must be of `size` bytes: announced by `answers` when A reads with
+// a worker (ReadFirst: also a first frame sent before the handler was set), else off the input.
+bool ReadSized(IDataChannel& channel, FrameQueue* answers, unsigned char* buffer, unsigned long long size)
+{
+    if (answers)
+        return answers->ReadFirst(channel, buffer, size);
+    return channel.ReadHeader() == size && channel.Read(buffer, size) == size;
+}
+
 Answer ReadAnswer(IDataChannel& channel, FrameQueue* answers, unsigned long long i)
 {
     Answer answer{};
-    if ((answers ? answers->Next(channel) : channel.ReadHeader()) != sizeof answer ||
-        channel.Read(reinterpret_cast<unsigned char*>(&answer), sizeof answer) != sizeof answer)
+    if (!ReadSized(channel, answers, reinterpret_cast<unsigned char*>(&answer), sizeof answer))
         FailAfterGrace("no answer to frame " + std::to_string(i));
     return answer;
 }
@@ -196,22 +214,14 @@ int RunMain(const char* self, const std::vector<std::string>& given, const Optio
     EmergencyExit::Arm("frame_exchange: error: ");
     const std::string fifos[2] = {GeneratePipeName(), GeneratePipeName()};
     for (const auto& name : fifos)
-        if (!EmergencyExit::RemoveOnExit(name))
-            Fail("pipe name too long: " + name);
-    for (const auto& name : fifos)
-        if (mkfifo(name.c_str(), 0600) != 0)
-            Fail("cannot create the FIFO " + name + ": " + std::strerror(errno));
+        EmergencyExit::MakeFifo(name);  // removed again on a failure or signal
 
     // B gets the FIFOs, A's process ID and A's own options.
     std::vector<std::string> args = {self, "--peer", fifos[0], fifos[1], std::to_string(getpid())};
     args.insert(args.end(), given.begin(), given.end());
-    pid_t peer = 0;
-    if (const int error = SpawnSelf(args, peer); error != 0)
-        Fail(std::string("cannot start the peer process: ") + std::strerror(error));
-    EmergencyExit::HelperWatch watch(peer, "the peer process ended before the exchange was over");
+    EmergencyExit::HelperWatch watch(args, "the peer process", "the exchange was over");
 
-    Footprint footprint(kSoakMemoryTolerance);
-    footprint.Before();
+    Footprint footprint(kSoakMemoryTolerance);  // the descriptors open before the run
     RoundTripMeter meter(options.frames);
     {
         auto output = DataOutputPipe::Create(fifos[0], false);
@@ -219,15 +229,11 @@ int RunMain(const char* self, const std::vector<std::string>& given, const Optio
         FrameQueue answers;  // outlives the channel that calls it
         auto channel = CommunicationChannel::Create(input, output, options.soak);
 
-        unsigned char ready[sizeof kReady];
-        bool gotReady = false;
-        if (options.soak) {
+        if (options.soak)
             channel->SetDataAvailableHandler(&answers);
-            gotReady = answers.ReadFirst(*channel, ready, sizeof ready);
-        } else {
-            gotReady = channel->ReadHeader() == sizeof kReady && channel->Read(ready, sizeof ready) == sizeof ready;
-        }
-        if (!gotReady || std::memcmp(ready, kReady, sizeof ready) != 0)
+        unsigned char ready[sizeof kReady];
+        if (!ReadSized(*channel, options.soak ? &answers : nullptr, ready, sizeof ready) ||
+            std::memcmp(ready, kReady, sizeof ready) != 0)
             FailAfterGrace("the peer did not report ready");
 
         if (options.soak)
@@ -254,11 +260,8 @@ int RunMain(const char* self, const std::vector<std::string>& given, const Optio
               << " bytes, seed " << options.seed << "), all answers checked"
               << (options.soak ? " in order, many frames on their way at once" : "") << "\n";
     meter.Print(std::cout);
-    if (options.soak) {
-        if (const std::string problem = footprint.Problem("the channel"); !problem.empty())
-            Fail(problem);
-        PrintSoak(footprint, "A");
-    }
+    if (const std::string problem = options.soak ? FinishSoak(footprint, "A") : ""; !problem.empty())
+        Fail(problem);
     return 0;
 }
 

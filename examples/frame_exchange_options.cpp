@@ -15,6 +15,7 @@ const char kUsage[] =
     "      --seed N            seed for frame sizes and contents (default 1)\n"
     "      --soak              keep many frames on their way and check that memory and descriptors\n"
     "                          stay flat (more than 1000 frames)\n"
+    "      --poll              the peer waits for frames in its own poll() loop on a descriptor\n"
     "  -v, --verbose           log every pipe system call (glog INFO)\n"
     "      --crash-peer-after N  make the peer die abruptly after N answers (shows the error path)\n"
     "  -h, --help              show this text\n"
@@ -41,6 +42,7 @@ int ParseOptions(const std::vector<std::string>& args, Options& options)
     parser.Number("--crash-peer-after", "", options.crashPeerAfter);
     parser.Switch("-v", "--verbose", options.verbose);
     parser.Switch("--soak", "", options.soak);
+    parser.Switch("--poll", "", options.poll);
     bool help = false;
     if (const std::string problem = parser.Parse(args, help); !problem.empty())
         return Usage(problem);

@@ -5,12 +5,14 @@
 
 namespace FrameExchange {
 
-// A soak run compares memory and descriptors after this many frames with the end.
+// A soak run compares memory and descriptors after this many frames with the end; memory must
+// stay within this share.
 constexpr unsigned long long kSoakSettled = 1000;
+constexpr double kSoakMemoryTolerance = 0.10;
 
 struct Options {
     unsigned long long frames = 5000, minSize = 1, maxSize = 64 << 10, seed = 1, crashPeerAfter = 0;
-    bool verbose = false, soak = false;
+    bool verbose = false, soak = false, poll = false;
 };
 
 // Reads the options from `args` and checks their limits. -1 when the program goes on with
