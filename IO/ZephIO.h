@@ -16,6 +16,7 @@
 #include "IO/IByteDataOutputEx.h"
 #include "IO/IByteDataInputOutput.h"
 #include "IO/IDataAvailableHandler.h"
+#include "IO/IWorkerEndHandler.h"
 #include "IO/INotifyingByteDataInput.h"
 #include "IO/IDataChannel.h"
 #include "IO/IByteDataInputProtocol.h"
@@ -52,6 +53,7 @@
 
 // Communication channel
 #include "IO/KorvelIO/CommunicationChannel.h"
+#include "IO/KorvelIO/DataAvailableDescriptor.h"
 
 // Platform queries
 #include "IO/KorvelIO/DeviceUtils.h"
