@@ -1,5 +1,7 @@
 // Modes of the channel and fault tests. Each opens TO for reading, then FROM for writing (the
 // test opens them the other way round).
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -72,11 +74,29 @@ int Frames(const Args& args)
     return 0;
 }
 
+// Opens the FIFOs, writes the first HALF bytes of a frame's 8-byte length (0: nothing), and
+// then stays silent until killed.
+int Silent(const Args& args, std::streamsize half)
+{
+    if (args.size() != 2)
+        return 2;
+    std::ifstream unused(args[0]);
+    std::ofstream out(args[1], std::ios::binary);
+    const uint64_t length = 1000;
+    if (!out.write(reinterpret_cast<const char*>(&length), half).flush())
+        return 9;
+    for (;;)
+        pause();
+}
+
 }  // namespace
 
 std::vector<Mode> ChannelModes()
 {
-    return {{"exchange", "TO FROM SEED MAXSIZE", Exchange}, {"frames", "TO FROM", Frames}};
+    return {{"exchange", "TO FROM SEED MAXSIZE", Exchange},
+            {"frames", "TO FROM", Frames},
+            {"silent", "TO FROM", [](const Args& args) { return Silent(args, 0); }},
+            {"half-header", "TO FROM", [](const Args& args) { return Silent(args, 4); }}};
 }
 
 }  // namespace ZephPeer
