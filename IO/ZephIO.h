@@ -39,6 +39,7 @@
 
 // Pipes, protocols, IPC names, duplex pipe, standard-stream adapters
 #include "IO/KorvelIO/PipeHandle.h"
+#include "IO/KorvelIO/PipeOptions.h"
 #include "IO/KorvelIO/Protocols/ByteDataInputDefaultProtocol.h"
 #include "IO/KorvelIO/Protocols/ByteDataInputRawProtocol.h"
 #include "IO/KorvelIO/Protocols/ByteDataOutputDefaultProtocol.h"
