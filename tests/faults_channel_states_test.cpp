@@ -50,33 +50,39 @@ std::string SleepsIn(const std::string& tid)
     return where;
 }
 
-// True once a thread of this process sleeps in a pipe read after taking `bytes` bytes: the
-// worker has reached the read that a destruction has to wait for.
-bool WorkerBlockedInRead(unsigned long long bytes)
+// True once a thread of this process sleeps in a pipe read (a cancellable pipe's in `poll`) after
+// taking `bytes` bytes: the worker has reached the read that a destruction has to wait for.
+bool WorkerBlockedInRead(unsigned long long bytes, const char* sleep = "pipe_read")
 {
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
         std::string key;
         unsigned long long taken = 0;
-        if (SleepsIn(task.path().filename()).find("pipe_read") != std::string::npos &&
+        if (SleepsIn(task.path().filename()).find(sleep) != std::string::npos &&
             std::ifstream(task.path() / "io") >> key >> taken && taken == bytes)
             return true;
     }
     return false;
 }
 
-// This process's channel and a peer in "frames" mode that sends what the test tells it. The
-// peer goes first on destruction, so end of stream frees a worker still reading.
+// This process's channel and a peer, by default in "frames" mode that sends what the test
+// tells it. The peer goes first on destruction, so end of stream frees a worker still reading.
 struct Link {
     ZephTest::Fifo to, from;
     ZephTest::RecordingHandler handler;
     boost::intrusive_ptr<IDataChannel> channel;
-    ChildProcess peer = ZephTest::StartPeer({"frames", to.path, from.path}, ChildProcess::Stdin::Pipe);
+    ChildProcess peer;
 
-    explicit Link(bool worker = true, unsigned long long bound = ~0ull)
+    explicit Link(bool worker = true, unsigned long long bound = ~0ull, const char* mode = "frames",
+                  bool cancellable = false)
+        : peer(ZephTest::StartPeer({mode, to.path, from.path}, ChildProcess::Stdin::Pipe))
     {
+        PipeOptions options;
+        options.cancellable = true;
         channel = ZephTest::FinishesWithin("opening the FIFOs", [&] {
-            auto output = DataOutputPipe::Create(to.path, false);
-            auto input = DataInputPipe::Create(from.path, false);
+            auto output =
+                cancellable ? DataOutputPipe::Create(to.path, options) : DataOutputPipe::Create(to.path, false);
+            auto input =
+                cancellable ? DataInputPipe::Create(from.path, options) : DataInputPipe::Create(from.path, false);
             return CommunicationChannel::Create(input, output, worker, bound);
         });
         channel->SetDataAvailableHandler(&handler);
@@ -324,5 +330,37 @@ TEST_F(ChannelWaits, TheDescriptorIsReadableForEachFrameAndForTheWorkersEnd)
         EXPECT_TRUE(readable(0)) << "the end stays readable";
         link.channel->SetDataAvailableHandler(&late);
         EXPECT_EQ(late.Drain().kind, Kind::Ended);
+    }
+}
+
+// Over cancellable pipes a peer that went silent, before a frame or inside its length or its
+// payload, holds up neither destruction nor Cancel, which ends the worker without a frame made
+// up of the missing bytes.
+TEST_F(ChannelWaits, OverCancellablePipesASilentPeerHoldsUpNeitherDestructionNorCancel)
+{
+    struct Case {
+        const char* mode;
+        unsigned long long sent;
+    };
+    for (const Case& c : {Case{"silent", 0}, Case{"half-header", 4}, Case{"half-frame", 12}}) {
+        for (const bool cancel : {false, true}) {
+            SCOPED_TRACE(std::string(c.mode) + (cancel ? ", cancelled" : ""));
+            DataAvailableDescriptor descriptor;
+            Link link(true, ~0ull, c.mode, true);
+            link.channel->SetDataAvailableHandler(&descriptor);
+            ASSERT_TRUE(ZephTest::EventuallyTrue([&] { return WorkerBlockedInRead(c.sent, "poll"); }));
+            if (cancel) {
+                unsigned char byte = 0x5a;
+                auto read = ParkedRead(*link.channel, &byte);
+                static_cast<IByteDataInput&>(*link.channel).Cancel();
+                EXPECT_EQ(Within(read, "the waiting reader"), 0u);
+                pollfd watched{descriptor.Descriptor(), POLLIN, 0};
+                EXPECT_EQ(poll(&watched, 1, 3000), 1);
+                EXPECT_EQ(descriptor.Drain().kind, DataAvailableDescriptor::Kind::Ended);
+            }
+            const auto start = std::chrono::steady_clock::now();
+            link.channel.reset();
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(10));
+        }
     }
 }

@@ -74,16 +74,18 @@ int Frames(const Args& args)
     return 0;
 }
 
-// Opens the FIFOs, writes the first HALF bytes of a frame's 8-byte length (0: nothing), and
-// then stays silent until killed.
-int Silent(const Args& args, std::streamsize half)
+// Opens the FIFOs, writes the first `sent` bytes of a 1000-byte frame (0: nothing), and then
+// stays silent until killed.
+int Silent(const Args& args, std::streamsize sent)
 {
     if (args.size() != 2)
         return 2;
     std::ifstream unused(args[0]);
     std::ofstream out(args[1], std::ios::binary);
+    std::string frame(8 + 1000, 'x');
     const uint64_t length = 1000;
-    if (!out.write(reinterpret_cast<const char*>(&length), half).flush())
+    frame.replace(0, 8, reinterpret_cast<const char*>(&length), 8);
+    if (!out.write(frame.data(), sent).flush())
         return 9;
     for (;;)
         pause();
@@ -96,7 +98,8 @@ std::vector<Mode> ChannelModes()
     return {{"exchange", "TO FROM SEED MAXSIZE", Exchange},
             {"frames", "TO FROM", Frames},
             {"silent", "TO FROM", [](const Args& args) { return Silent(args, 0); }},
-            {"half-header", "TO FROM", [](const Args& args) { return Silent(args, 4); }}};
+            {"half-header", "TO FROM", [](const Args& args) { return Silent(args, 4); }},
+            {"half-frame", "TO FROM", [](const Args& args) { return Silent(args, 12); }}};
 }
 
 }  // namespace ZephPeer
