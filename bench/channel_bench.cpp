@@ -7,7 +7,8 @@
 //               worker; B's channel has none, or a worker whose frames B's main thread waits
 //               for in Read, or learns of through its handler first. CPU time of both processes.
 //   one way     A sends 1 MiB frames, B reads them (channel with worker and handler), over
-//               pipes with the default transfer size of 1024 bytes and with larger ones. Plain:
+//               pipes with the default transfer size of 1024 bytes and with larger ones, and
+//               without a worker (ReadHeader, then Read straight from the pipe). Plain:
 //               an 8-byte write, then 1024-byte (or 64 KiB) writes, and the same reads.
 //   peak memory a receiving process whose peer announces a 2^30-byte frame and sends four
 //               bytes, with a 1 MiB frame bound and without.
@@ -659,6 +660,8 @@ int main(int argc, char** argv)
          Side<ChannelLink>(false, Wait::Handler)},
         {"channel-64k", "channel, B with worker, 64 KiB transfer size", Side<ChannelLink>(true, Wait::Header, 0, kBig),
          Side<ChannelLink>(false, Wait::Handler, 0, kBig)},
+        {"sync-64k", "channel, B without worker, 64 KiB transfer size", Side<ChannelLink>(true, Wait::Header, 0, kBig),
+         Side<ChannelLink>(false, Wait::Header, 0, kBig)},
         {"channel-1m", "channel, B with worker, 1 MiB transfer size", Side<ChannelLink>(true, Wait::Header, 0, kLarge),
          Side<ChannelLink>(false, Wait::Handler, 0, kLarge)},
     };
@@ -693,6 +696,7 @@ int main(int argc, char** argv)
     flow.PrintRow("nng", "plain", "(peer)");
     flow.PrintRow("plain-big", "zmq", "(reference)");
     flow.PrintRow("channel", "zmq", "(reported)");
+    flow.PrintRow("sync-64k", "zmq", "(reference)");
     for (const char* size : {"channel-64k", "channel-1m"}) {
         flow.PrintRow(size, "zmq", ">= 1.0x");
         flow.PrintRow(size, "nng", ">= 1.0x");
