@@ -656,7 +656,7 @@ int main(int argc, char** argv)
         return RunMain(argv[0], options);
     } catch (const std::exception& e) {
         // Opening a pipe or generating a name failed; the report carries the details.
-        const std::string report = boost::diagnostic_information(e);
+        const std::string report = Korvel::DescribeException(e);
         if (!args.empty() && args[0] == "--peer") {
             std::cerr << "frame_exchange (peer): error: " << report << std::endl;
             return 1;
