@@ -23,7 +23,11 @@
 /// | DataOutputFile::Create | open, seek to the end, size or seek back fails | IOException | system text, system |
 /// | DataOutputFile::Write, SetPosition | the flush, the seek fails | IOException | system text, system |
 /// | DataBitInput::ReadBitsInt, ReadBits | the input ends; ReadBitsInt: over 8 bits | IOException | none |
-/// | DataInputPipe, DataOutputPipe by name | the open fails | IOException | "Failed to open input pipe", code, text |
+/// | DataInputPipe, DataOutputPipe by name | the open fails | IOException | "Failed to open input pipe", system |
+/// | the same, with PipeOptions | the open is cancelled, times out | IOException | as above, see PipeOptions.h |
+/// | PipeCanceller, cancellable pipes | no eventfd | IOException | "Failed to create a wake descriptor", code, text |
+/// | DataAvailableDescriptor() | no descriptor | IOException | "No descriptor for frame announcements", code, text |
+/// | the pipes' options-taking Create | invalid PipeOptions | std::invalid_argument | message |
 /// | CommunicationChannel::ReadHeader | too long | IOException | "Frame length above the channel's bound", text |
 /// | GenerateTempFileName, GeneratePipeName | no free name | CoreException | "Failed to generate temp name", stack |
 /// | the device queries (DeviceUtils.h) | an empty argument | std::invalid_argument | message, line feed, stack |

@@ -14,8 +14,8 @@
 namespace Korvel {
 namespace Platform {
 
-// A device entry handle, as the device queries hand it out (their io_service_t); 0 is none.
-typedef std::uint32_t DeviceEntry;
+// A device entry handle (the same integer the public queries hand out), and no entry.
+using DeviceEntry = std::uint32_t;
 constexpr DeviceEntry kNoDeviceEntry = 0;
 
 // What Release answers for an entry it knew.

@@ -17,8 +17,8 @@ namespace Korvel {
 namespace Detail {
 
 struct SystemError {
-    int number;            // errno, saved right after the failed call
-    std::string filename;  // the file concerned, as UTF-8; empty when none is known
+    int number;                            // errno, saved right after the failed call
+    std::string filename = std::string();  // the file concerned, as UTF-8; empty when none is known
 
     // The system's text for the error number (strerror).
     std::string Text() const { return std::strerror(number); }

@@ -12,8 +12,8 @@
 // The same for code shared by several classes that reports the throw at its caller's place:
 // KORVEL_THROW_AT(exception, site, function), where `site` is a LogSite written in the
 // caller's file with KORVEL_LOG_SITE (file, line and column) and `function` the name to report.
-#define KORVEL_THROW_AT(exception, ...) \
-    ::boost::throw_exception((exception), ::Korvel::Detail::ThrowLocation(__VA_ARGS__))
+#define KORVEL_THROW_AT(exception, site, function) \
+    ::boost::throw_exception((exception), ::Korvel::Detail::ThrowLocation((site), (function)))
 
 namespace Korvel {
 namespace Detail {
@@ -21,13 +21,6 @@ namespace Detail {
 inline boost::source_location ThrowLocation(const LogSite& site, const char* function)
 {
     return boost::source_location(site.file, site.line, function, site.column);
-}
-
-// The pipe descriptor's older form (file, line, function) records no column; it goes once
-// the descriptor passes its LogSite whole.
-inline boost::source_location ThrowLocation(const char* file, int line, const char* function)
-{
-    return boost::source_location(file, line, function);
 }
 
 }  // namespace Detail

@@ -4,7 +4,10 @@
 
 #include "IO/Detail/Log.h"
 #include "IO/Detail/PipeCore.h"
+#include "IO/Detail/ScopedDescriptor.h"
 #include "IO/Detail/RefCounting.h"
+#include "IO/KorvelIO/PipeHandle.h"
+#include "IO/KorvelIO/PipeOptions.h"
 #include "IO/KorvelIO/Protocols/ByteDataInputDefaultProtocol.h"
 
 namespace Korvel {
@@ -28,46 +31,72 @@ constexpr Detail::PipeLog kLog = {
     KORVEL_LOG_SITE(" bytes have been read"),
     KORVEL_LOG_SITE("Closing input pipe"),
     KORVEL_LOG_SITE("Failed to close descriptor of an input pipe"),
+    KORVEL_LOG_SITE("Reading from the input pipe ", " has been cancelled"),
+    KORVEL_LOG_SITE("Reading from the input pipe ", " stopped: the other process sent nothing within the wait limit"),
+    "Failed to open input pipe: cancelled",
+    "Failed to open input pipe: wait limit reached",
 };
 
 }  // namespace
 
-boost::intrusive_ptr<IByteDataInputEx> DataInputPipe::Create(const std::string& name, bool flag)
+boost::intrusive_ptr<IByteDataInputEx> DataInputPipe::Create(const std::string& name, bool /*flag*/)
+{
+    return Create(name, PipeOptions());
+}
+
+boost::intrusive_ptr<IByteDataInputEx> DataInputPipe::Create(const std::string& name, const PipeOptions& options)
 {
     std::unique_ptr<IByteDataInputProtocol> protocol(new ByteDataInputDefaultProtocol);
-    return Create(name, std::move(protocol), flag);
+    return Create(name, std::move(protocol), options);
 }
 
 boost::intrusive_ptr<IByteDataInputEx> DataInputPipe::Create(const std::string& name,
                                                              std::unique_ptr<IByteDataInputProtocol> protocol,
-                                                             bool flag)
+                                                             bool /*flag*/)
 {
-    DataInputPipe* pipe = new DataInputPipe(name, flag);
-    boost::intrusive_ptr<IByteDataInputEx> result(pipe);
-    pipe->Install(std::move(protocol));
-    return result;
+    return Create(name, std::move(protocol), PipeOptions());
+}
+
+boost::intrusive_ptr<IByteDataInputEx> DataInputPipe::Create(const std::string& name,
+                                                             std::unique_ptr<IByteDataInputProtocol> protocol,
+                                                             const PipeOptions& options)
+{
+    return Make(std::make_unique<Detail::PipeDescriptor>(name, O_RDONLY, kLog, Detail::PipeSettings::From(options)),
+                std::move(protocol));
 }
 
 boost::intrusive_ptr<IByteDataInputEx> DataInputPipe::Create(void* handle,
                                                              std::unique_ptr<IByteDataInputProtocol> protocol)
 {
-    DataInputPipe* pipe = Detail::AdoptHandle(handle, [handle] { return new DataInputPipe(handle); });
+    return Create(handle, std::move(protocol), PipeOptions());
+}
+
+boost::intrusive_ptr<IByteDataInputEx> DataInputPipe::Create(void* handle,
+                                                             std::unique_ptr<IByteDataInputProtocol> protocol,
+                                                             const PipeOptions& options)
+{
+    // Owned from here on: invalid options or a failing allocation close it.
+    Detail::ScopedDescriptor descriptor(DescriptorFromPipeHandle(handle));
+    return Make(
+        std::make_unique<Detail::PipeDescriptor>(std::move(descriptor), kLog, Detail::PipeSettings::From(options)),
+        std::move(protocol));
+}
+
+boost::intrusive_ptr<IByteDataInputEx> DataInputPipe::Make(std::unique_ptr<Detail::PipeDescriptor> descriptor,
+                                                           std::unique_ptr<IByteDataInputProtocol> protocol)
+{
+    DataInputPipe* pipe = new DataInputPipe(std::move(descriptor));
     boost::intrusive_ptr<IByteDataInputEx> result(pipe);
-    pipe->Install(std::move(protocol));
+    protocol->SetByteDataInput(pipe);
+    pipe->m_protocol = std::move(protocol);
     return result;
 }
 
-DataInputPipe::DataInputPipe(const std::string& name, bool /*flag*/) : m_descriptor(name, O_RDONLY, kLog) {}
-
-DataInputPipe::DataInputPipe(void* handle) : m_descriptor(handle, kLog) {}
+DataInputPipe::DataInputPipe(std::unique_ptr<Detail::PipeDescriptor> descriptor) : m_descriptor(std::move(descriptor))
+{
+}
 
 DataInputPipe::~DataInputPipe() = default;
-
-void DataInputPipe::Install(std::unique_ptr<IByteDataInputProtocol> protocol)
-{
-    protocol->SetByteDataInput(this);
-    m_protocol = std::move(protocol);
-}
 
 void DataInputPipe::SetProtocol(std::unique_ptr<IByteDataInputProtocol> protocol)
 {
@@ -83,16 +112,19 @@ unsigned long long DataInputPipe::Read(unsigned char* buffer, unsigned long long
     return m_protocol->Read(buffer, size);
 }
 
-void DataInputPipe::Cancel() {}
+void DataInputPipe::Cancel()
+{
+    m_descriptor->Cancel();
+}
 
 bool DataInputPipe::ReadRaw(unsigned char* buffer, unsigned long long size, unsigned long long* readCount)
 {
-    return m_descriptor.Read(buffer, size, readCount);
+    return m_descriptor->Read(buffer, size, readCount);
 }
 
 unsigned long long DataInputPipe::GetMaxReadSizeAtTime()
 {
-    return PipeDescriptor::kChunkLimit;
+    return m_descriptor->TransferSize();
 }
 
 KORVEL_DEFINE_REFCOUNT(DataInputPipe, m_refCount)

@@ -24,10 +24,14 @@
 
 #include "IO/IByteDataInputEx.h"
 #include "IO/IByteDataInputProtocol.h"
-#include "IO/KorvelIO/PipeDescriptor.h"
+#include "IO/KorvelIO/PipeOptions.h"
 #include "ZephPointer/RefCountImpl.h"
 
 namespace Korvel {
+namespace Detail {
+class PipeDescriptor;
+}
+
 namespace Core {
 
 /// The reading end of a FIFO (see DataInputPipe.h).
@@ -42,6 +46,16 @@ public:
     /// `protocol` (must not be empty).
     static boost::intrusive_ptr<IByteDataInputEx> Create(void* handle,
                                                          std::unique_ptr<IByteDataInputProtocol> protocol);
+    ///@{
+    /// The same three with `options` (see PipeOptions.h); the flag-taking ones are these with
+    /// default options. Invalid options throw std::invalid_argument.
+    static boost::intrusive_ptr<IByteDataInputEx> Create(const std::string& name, const PipeOptions& options);
+    static boost::intrusive_ptr<IByteDataInputEx> Create(const std::string& name,
+                                                         std::unique_ptr<IByteDataInputProtocol> protocol,
+                                                         const PipeOptions& options);
+    static boost::intrusive_ptr<IByteDataInputEx> Create(void* handle, std::unique_ptr<IByteDataInputProtocol> protocol,
+                                                         const PipeOptions& options);
+    ///@}
 
     /// Replaces the protocol (possibly by none) without binding it: bind it yourself with
     /// SetByteDataInput.
@@ -49,12 +63,13 @@ public:
 
     /// The protocol's Read; without a protocol logs an ERROR and returns 0.
     unsigned long long Read(unsigned char* buffer, unsigned long long size) override;
-    /// Does not interrupt a read blocked on another thread.
+    /// Without PipeOptions::cancellable, does nothing: a read blocked on another thread stays
+    /// blocked. With it, ends such a read and every later one (see PipeOptions.h).
     void Cancel() override;
     /// True only with all `size` bytes read; `readCount` (may be null) gets the bytes placed
     /// in the buffer either way. End of file and errors stop it with false.
     bool ReadRaw(unsigned char* buffer, unsigned long long size, unsigned long long* readCount) override;
-    /// 1024.
+    /// 1024, or PipeOptions::transferSize.
     unsigned long long GetMaxReadSizeAtTime() override;
 
     int AddRef() const override;
@@ -62,15 +77,16 @@ public:
     int Release() const override;
 
 private:
-    DataInputPipe(const std::string& name, bool flag);
-    explicit DataInputPipe(void* handle);
+    explicit DataInputPipe(std::unique_ptr<Detail::PipeDescriptor> descriptor);
     ~DataInputPipe() override;
 
-    void Install(std::unique_ptr<IByteDataInputProtocol> protocol);
+    // Wraps `descriptor` in a pipe, binds and installs `protocol`.
+    static boost::intrusive_ptr<IByteDataInputEx> Make(std::unique_ptr<Detail::PipeDescriptor> descriptor,
+                                                       std::unique_ptr<IByteDataInputProtocol> protocol);
 
     RefCountImpl m_refCount;
     std::unique_ptr<IByteDataInputProtocol> m_protocol;
-    PipeDescriptor m_descriptor;
+    std::unique_ptr<Detail::PipeDescriptor> m_descriptor;
 };
 
 }  // namespace Core

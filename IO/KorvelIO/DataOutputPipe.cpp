@@ -4,7 +4,10 @@
 
 #include "IO/Detail/Log.h"
 #include "IO/Detail/PipeCore.h"
+#include "IO/Detail/ScopedDescriptor.h"
 #include "IO/Detail/RefCounting.h"
+#include "IO/KorvelIO/PipeHandle.h"
+#include "IO/KorvelIO/PipeOptions.h"
 #include "IO/KorvelIO/Protocols/ByteDataOutputDefaultProtocol.h"
 
 namespace Korvel {
@@ -28,46 +31,72 @@ constexpr Detail::PipeLog kLog = {
     KORVEL_LOG_SITE(" bytes have been written"),
     KORVEL_LOG_SITE("Closing output pipe"),
     KORVEL_LOG_SITE("Failed to close descriptor of an output pipe"),
+    KORVEL_LOG_SITE("Writing to the output pipe ", " has been cancelled"),
+    KORVEL_LOG_SITE("Writing to the output pipe ", " stopped: the other process took nothing within the wait limit"),
+    "Failed to open output pipe: cancelled",
+    "Failed to open output pipe: wait limit reached",
 };
 
 }  // namespace
 
-boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(const std::string& name, bool flag)
+boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(const std::string& name, bool /*flag*/)
+{
+    return Create(name, PipeOptions());
+}
+
+boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(const std::string& name, const PipeOptions& options)
 {
     std::unique_ptr<IByteDataOutputProtocol> protocol(new ByteDataOutputDefaultProtocol);
-    return Create(name, std::move(protocol), flag);
+    return Create(name, std::move(protocol), options);
 }
 
 boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(const std::string& name,
                                                                std::unique_ptr<IByteDataOutputProtocol> protocol,
-                                                               bool flag)
+                                                               bool /*flag*/)
 {
-    DataOutputPipe* pipe = new DataOutputPipe(name, flag);
-    boost::intrusive_ptr<IByteDataOutputEx> result(pipe);
-    pipe->Install(std::move(protocol));
-    return result;
+    return Create(name, std::move(protocol), PipeOptions());
+}
+
+boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(const std::string& name,
+                                                               std::unique_ptr<IByteDataOutputProtocol> protocol,
+                                                               const PipeOptions& options)
+{
+    return Make(std::make_unique<Detail::PipeDescriptor>(name, O_WRONLY, kLog, Detail::PipeSettings::From(options)),
+                std::move(protocol));
 }
 
 boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(void* handle,
                                                                std::unique_ptr<IByteDataOutputProtocol> protocol)
 {
-    DataOutputPipe* pipe = Detail::AdoptHandle(handle, [handle] { return new DataOutputPipe(handle); });
+    return Create(handle, std::move(protocol), PipeOptions());
+}
+
+boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(void* handle,
+                                                               std::unique_ptr<IByteDataOutputProtocol> protocol,
+                                                               const PipeOptions& options)
+{
+    // Owned from here on: invalid options or a failing allocation close it.
+    Detail::ScopedDescriptor descriptor(DescriptorFromPipeHandle(handle));
+    return Make(
+        std::make_unique<Detail::PipeDescriptor>(std::move(descriptor), kLog, Detail::PipeSettings::From(options)),
+        std::move(protocol));
+}
+
+boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Make(std::unique_ptr<Detail::PipeDescriptor> descriptor,
+                                                             std::unique_ptr<IByteDataOutputProtocol> protocol)
+{
+    DataOutputPipe* pipe = new DataOutputPipe(std::move(descriptor));
     boost::intrusive_ptr<IByteDataOutputEx> result(pipe);
-    pipe->Install(std::move(protocol));
+    protocol->SetByteDataOutput(pipe);
+    pipe->m_protocol = std::move(protocol);
     return result;
 }
 
-DataOutputPipe::DataOutputPipe(const std::string& name, bool /*flag*/) : m_descriptor(name, O_WRONLY, kLog) {}
-
-DataOutputPipe::DataOutputPipe(void* handle) : m_descriptor(handle, kLog) {}
+DataOutputPipe::DataOutputPipe(std::unique_ptr<Detail::PipeDescriptor> descriptor) : m_descriptor(std::move(descriptor))
+{
+}
 
 DataOutputPipe::~DataOutputPipe() = default;
-
-void DataOutputPipe::Install(std::unique_ptr<IByteDataOutputProtocol> protocol)
-{
-    protocol->SetByteDataOutput(this);
-    m_protocol = std::move(protocol);
-}
 
 void DataOutputPipe::SetProtocol(std::unique_ptr<IByteDataOutputProtocol> protocol)
 {
@@ -83,16 +112,19 @@ unsigned long long DataOutputPipe::Write(const unsigned char* data, unsigned lon
     return m_protocol->Write(data, size);
 }
 
-void DataOutputPipe::Cancel() {}
+void DataOutputPipe::Cancel()
+{
+    m_descriptor->Cancel();
+}
 
 bool DataOutputPipe::WriteRaw(const unsigned char* data, unsigned long long size, unsigned long long* writtenCount)
 {
-    return m_descriptor.Write(data, size, writtenCount);
+    return m_descriptor->Write(data, size, writtenCount);
 }
 
 unsigned long long DataOutputPipe::GetMaxWriteSizeAtTime()
 {
-    return PipeDescriptor::kChunkLimit;
+    return m_descriptor->TransferSize();
 }
 
 KORVEL_DEFINE_REFCOUNT(DataOutputPipe, m_refCount)

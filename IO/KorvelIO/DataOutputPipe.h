@@ -26,10 +26,14 @@
 
 #include "IO/IByteDataOutputEx.h"
 #include "IO/IByteDataOutputProtocol.h"
-#include "IO/KorvelIO/PipeDescriptor.h"
+#include "IO/KorvelIO/PipeOptions.h"
 #include "ZephPointer/RefCountImpl.h"
 
 namespace Korvel {
+namespace Detail {
+class PipeDescriptor;
+}
+
 namespace Core {
 
 /// The writing end of a FIFO (see DataOutputPipe.h).
@@ -44,6 +48,17 @@ public:
     /// `protocol` (must not be empty).
     static boost::intrusive_ptr<IByteDataOutputEx> Create(void* handle,
                                                           std::unique_ptr<IByteDataOutputProtocol> protocol);
+    ///@{
+    /// The same three with `options` (see PipeOptions.h); the flag-taking ones are these with
+    /// default options. Invalid options throw std::invalid_argument.
+    static boost::intrusive_ptr<IByteDataOutputEx> Create(const std::string& name, const PipeOptions& options);
+    static boost::intrusive_ptr<IByteDataOutputEx> Create(const std::string& name,
+                                                          std::unique_ptr<IByteDataOutputProtocol> protocol,
+                                                          const PipeOptions& options);
+    static boost::intrusive_ptr<IByteDataOutputEx> Create(void* handle,
+                                                          std::unique_ptr<IByteDataOutputProtocol> protocol,
+                                                          const PipeOptions& options);
+    ///@}
 
     /// Replaces the protocol (possibly by none) without binding it: bind it yourself with
     /// SetByteDataOutput.
@@ -51,12 +66,13 @@ public:
 
     /// The protocol's Write; without a protocol logs an ERROR and returns 0.
     unsigned long long Write(const unsigned char* data, unsigned long long size) override;
-    /// Does not interrupt a write blocked on another thread.
+    /// Without PipeOptions::cancellable, does nothing: a write blocked on another thread stays
+    /// blocked. With it, ends such a write and every later one (see PipeOptions.h).
     void Cancel() override;
     /// True only with all `size` bytes taken; `writtenCount` (may be null) gets the bytes
     /// taken either way. An error (EPIPE when the reader has gone) stops it with false.
     bool WriteRaw(const unsigned char* data, unsigned long long size, unsigned long long* writtenCount) override;
-    /// 1024.
+    /// 1024, or PipeOptions::transferSize.
     unsigned long long GetMaxWriteSizeAtTime() override;
 
     int AddRef() const override;
@@ -64,15 +80,16 @@ public:
     int Release() const override;
 
 private:
-    DataOutputPipe(const std::string& name, bool flag);
-    explicit DataOutputPipe(void* handle);
+    explicit DataOutputPipe(std::unique_ptr<Detail::PipeDescriptor> descriptor);
     ~DataOutputPipe() override;
 
-    void Install(std::unique_ptr<IByteDataOutputProtocol> protocol);
+    // Wraps `descriptor` in a pipe, binds and installs `protocol`.
+    static boost::intrusive_ptr<IByteDataOutputEx> Make(std::unique_ptr<Detail::PipeDescriptor> descriptor,
+                                                        std::unique_ptr<IByteDataOutputProtocol> protocol);
 
     RefCountImpl m_refCount;
     std::unique_ptr<IByteDataOutputProtocol> m_protocol;
-    PipeDescriptor m_descriptor;
+    std::unique_ptr<Detail::PipeDescriptor> m_descriptor;
 };
 
 }  // namespace Core

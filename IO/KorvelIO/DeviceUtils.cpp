@@ -20,8 +20,8 @@
 namespace Korvel {
 namespace Core {
 
-// The layer's entries are the handles handed out here.
-static_assert(std::is_same<Platform::DeviceEntry, io_service_t>::value && Platform::kNoDeviceEntry == IO_OBJECT_NULL);
+static_assert(std::is_same<io_service_t, Platform::DeviceEntry>::value && IO_OBJECT_NULL == Platform::kNoDeviceEntry,
+              "the device layer hands out the public entry handles");
 
 namespace {
 
