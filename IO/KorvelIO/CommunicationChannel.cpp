@@ -110,6 +110,7 @@ CommunicationChannel::~CommunicationChannel()
     boost::this_thread::disable_interruption noInterruption;
     if (m_worker) {
         m_worker->interrupt();
+        m_cancelled = true;
         m_input->Cancel();
         {
             // Under the mutex, so a reader between its check and its wait cannot miss this.

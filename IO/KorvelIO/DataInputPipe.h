@@ -2,15 +2,16 @@
 /// \file
 /// DataInputPipe: the reading end of a named pipe (FIFO) that the caller has already made;
 /// the library never creates or removes one. Read goes through a read protocol that the
-/// pipe owns; ReadRaw moves bytes with read() calls of at most 1024 bytes, retrying
-/// interrupted calls and logging every system call at INFO.
+/// pipe owns; ReadRaw moves bytes with read() calls of at most 1024 bytes (or the transfer
+/// size of PipeOptions), retrying interrupted calls and logging every system call at INFO.
 ///
 /// Created by a Create function (count 1), destroyed by its last Release, which closes the
 /// descriptor. No lock. Creating by name blocks in open() until a peer opens the FIFO for
-/// writing: a peer that never opens blocks the open, and the Create, forever. A successful
-/// open makes the whole process ignore SIGPIPE. Open failures throw IOException
-/// (DescriptionInfo, SystemErrorCodeInfo, DetailsInfo); nothing else throws: transfer
-/// failures are logged and reported through false and counts.
+/// writing: a peer that never opens blocks the open, and the Create, forever, unless
+/// PipeOptions bound or cancel the wait. A successful open makes the whole process ignore
+/// SIGPIPE. Open failures throw IOException (DescriptionInfo, SystemErrorCodeInfo,
+/// DetailsInfo); nothing else throws: transfer failures are logged and reported through
+/// false and counts.
 ///
 /// The handle-taking Create opens nothing. Its handle is an already-open descriptor in the
 /// encoding of PipeHandle.h, and the pipe owns it from the call on (closing it on

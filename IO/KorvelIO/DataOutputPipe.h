@@ -2,17 +2,18 @@
 /// \file
 /// DataOutputPipe: the writing end of a named pipe (FIFO) that the caller has already made;
 /// the library never creates or removes one. Write goes through a write protocol that the
-/// pipe owns; WriteRaw moves bytes with write() calls of at most 1024 bytes, retrying
-/// interrupted calls and logging every system call at INFO. The pipe keeps no buffer: every
-/// accepted byte is already in the system's pipe.
+/// pipe owns; WriteRaw moves bytes with write() calls of at most 1024 bytes (or the transfer
+/// size of PipeOptions), retrying interrupted calls and logging every system call at INFO.
+/// The pipe keeps no buffer: every accepted byte is already in the system's pipe.
 ///
 /// Created by a Create function (count 1), destroyed by its last Release, which closes the
 /// descriptor (the reading peer then meets end of file). No lock. Creating by name blocks in
 /// open() until a peer opens the FIFO for reading: a peer that never opens blocks the open,
-/// and the Create, forever. A successful open makes the whole process ignore SIGPIPE, so
-/// writing after the reader has gone fails with EPIPE. Open failures throw IOException
-/// (DescriptionInfo, SystemErrorCodeInfo, DetailsInfo); nothing else throws: transfer
-/// failures are logged and reported through false and counts.
+/// and the Create, forever, unless PipeOptions bound or cancel the wait. A successful open
+/// makes the whole process ignore SIGPIPE, so writing after the reader has gone fails with
+/// EPIPE. Open failures throw IOException (DescriptionInfo, SystemErrorCodeInfo,
+/// DetailsInfo); nothing else throws: transfer failures are logged and reported through
+/// false and counts.
 ///
 /// The handle-taking Create opens nothing. Its handle is an already-open descriptor in the
 /// encoding of PipeHandle.h, and the pipe owns it from the call on (closing it on
