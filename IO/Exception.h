@@ -20,20 +20,20 @@
 /// |---|---|---|---|
 /// | DataInputMemory, DataInputString, DataOutputString: SetPosition | past the end | IOException | SeekInfo |
 /// | DataInputFile::Create | the open fails | IOException | "Can not open file for reading", system, stack |
-/// | DataOutputFile::Create | open, seek to the end, size or seek back fails | IOException | system text, system |
-/// | DataOutputFile::Write, SetPosition | the flush, the seek fails | IOException | system text, system |
+/// | DataOutputFile::Create | open, seek to the end, size or seek back fails | IOException | system text, code, text |
+/// | DataOutputFile::Write, SetPosition | the flush, the seek fails | IOException | system text, code, text |
 /// | DataBitInput::ReadBitsInt, ReadBits | the input ends; ReadBitsInt: over 8 bits | IOException | none |
-/// | DataInputPipe, DataOutputPipe by name | the open fails | IOException | "Failed to open input pipe", system |
-/// | the same, with PipeOptions | the open is cancelled, times out | IOException | as above, see PipeOptions.h |
-/// | PipeCanceller, cancellable pipes | no eventfd | IOException | "Failed to create a wake descriptor", code, text |
-/// | DataAvailableDescriptor() | no descriptor | IOException | "No descriptor for frame announcements", code, text |
-/// | the pipes' options-taking Create | invalid PipeOptions | std::invalid_argument | message |
-/// | CommunicationChannel::ReadHeader | too long | IOException | "Frame length above the channel's bound", text |
-/// | GenerateTempFileName, GeneratePipeName | no free name | CoreException | "Failed to generate temp name", stack |
-/// | the device queries (DeviceUtils.h) | an empty argument | std::invalid_argument | message, line feed, stack |
-/// | DataBitInput::ReadBits | over 64 bits asked | std::invalid_argument | message |
-/// | DataInputMemory::Create | null data, non-zero size | std::invalid_argument | message |
-/// | DataOutputString::Write | position + size overflows | std::length_error | message |
+/// | DataInputPipe, DataOutputPipe by name | the open fails | IOException | "Failed to open input pipe", code, text
+/// (the name is logged) | | the same, with PipeOptions | the open is cancelled, times out | IOException | as above, see
+/// PipeOptions.h | | PipeCanceller, cancellable pipes | no eventfd | IOException | "Failed to create a wake
+/// descriptor", code, text | | DataAvailableDescriptor() | no descriptor | IOException | "No descriptor for frame
+/// announcements", code, text | | the pipes' options-taking Create | invalid PipeOptions | std::invalid_argument |
+/// message | | CommunicationChannel::ReadHeader | too long | IOException | "Frame length above the channel's bound",
+/// text | | GenerateTempFileName, GeneratePipeName | no free name | CoreException | "Failed to generate temp name",
+/// stack | | the device queries (DeviceUtils.h) | an empty argument | std::invalid_argument | message, line feed, stack
+/// | | DataBitInput::ReadBits | over 64 bits asked | std::invalid_argument | message | | DataInputMemory::Create | null
+/// data, non-zero size | std::invalid_argument | message | | DataOutputString::Write | position + size overflows |
+/// std::length_error | message |
 ///
 /// "system text": the DescriptionInfo is the system's error text. The output pipe's description
 /// says "output pipe"; the channel's text is the length read; name generation adds system when a

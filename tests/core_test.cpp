@@ -127,11 +127,10 @@ TEST(Exceptions, DescribeExceptionPutsWhatEachThrowCarriesOnOneLine)
                    "Korvel::Core::IOException: Can not open file for reading" + system(ENOENT) + ", file \"" + absent +
                        "\", in Create at DataInputFile.cpp:"},
                   {[&] { DataOutputFile::Create(ioPath(dir.Path())); },
-                   "Korvel::Core::IOException" + system(EISDIR) + ", file \"" + dir.Path() +
-                       "\", in DataOutputFile at DataOutputFile.cpp:"},
+                   "Korvel::Core::IOException" + system(EISDIR) + ", in DataOutputFile at DataOutputFile.cpp:"},
                   {[&] { DataInputPipe::Create(absent, false); },
-                   "Korvel::Core::IOException: Failed to open input pipe" + system(ENOENT) + ", file \"" + absent +
-                       "\", in DataInputPipe at DataInputPipe.cpp:"},
+                   "Korvel::Core::IOException: Failed to open input pipe" + system(ENOENT) +
+                       ", in DataInputPipe at DataInputPipe.cpp:"},
                   {[&] { DataInputMemory::Create(&byte, 1)->SetPosition(2); },
                    "Korvel::Core::IOException, position 2, in SetPosition at DataInputMemory.cpp:"},
                   {[&] { DataBitInput(DataInputMemory::Create(&byte, 0)).ReadBitsInt(1); },

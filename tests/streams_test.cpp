@@ -198,7 +198,7 @@ TEST(DataOutputFile, CreatesFoldersTruncatesFlushesEveryWriteAndZeroFills)
         IOException e = Thrown([&] { output->SetPosition(position); });
         EXPECT_EQ(Info<DescriptionInfo>(e), std::strerror(EINVAL));
         EXPECT_EQ(Info<boost::throw_function>(e), "SetPosition");
-        EXPECT_EQ(Info<FilenameInfo>(e), path);
+        EXPECT_EQ(Info<FilenameInfo>(e), "<none>");
     }
     EXPECT_EQ(output->GetPosition(), 3u);
     output->Write(U("DE"), 2);

@@ -131,7 +131,8 @@ PipeDescriptor::PipeDescriptor(const std::string& name, int flags, const PipeLog
         const char* description = stop == PipeStop::Cancelled   ? log.openCancelled
                                   : stop == PipeStop::WaitLimit ? log.openTimedOut
                                                                 : log.openThrown.text;
-        const SystemError failure{code, name};
+        // The name goes to the log line only, as it always has.
+        const SystemError failure{code};
         PIPE_LOG(log.openFailed, ERROR) << name << '\n';
         KORVEL_THROW_AT(Core::IOException() << DescriptionInfo(description) << failure, log.openThrown, log.function);
     }

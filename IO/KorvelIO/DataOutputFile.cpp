@@ -14,10 +14,11 @@ namespace Core {
 
 namespace {
 
-// A failed open, seek or flush: the system's text is the description as well.
-IOException SystemFailure(int error, const Korvel::ioPath& path)
+// A failed open, seek or flush: the system's text is the description as well. No file name is
+// attached: the stream's GetFilename gives it, and reports of this stream never carried it.
+IOException SystemFailure(int error)
 {
-    const Detail::SystemError failure{error, path.utf8string()};
+    const Detail::SystemError failure{error};
     return IOException() << DescriptionInfo(failure.Text()) << failure;
 }
 
@@ -43,17 +44,17 @@ DataOutputFile::DataOutputFile(const Korvel::ioPath& path) : m_path(path)
     // Should the bookkeeping allocation fail, reset closes the stream before throwing.
     m_file.reset(file, &DataOutputFile::Fclose);
     if (!file)
-        KORVEL_THROW(SystemFailure(openError, path));
+        KORVEL_THROW(SystemFailure(openError));
 
     // Each failure below leaves the constructor; m_file then closes the opened stream.
     if (fseeko(file, 0, SEEK_END) != 0)
-        KORVEL_THROW(SystemFailure(errno, m_path));
+        KORVEL_THROW(SystemFailure(errno));
     const off_t size = ftello(file);
     if (size == -1)
-        KORVEL_THROW(SystemFailure(errno, m_path));
+        KORVEL_THROW(SystemFailure(errno));
     m_size = static_cast<unsigned long long>(size);
     if (fseeko(file, 0, SEEK_SET) != 0)
-        KORVEL_THROW(SystemFailure(errno, m_path));
+        KORVEL_THROW(SystemFailure(errno));
 }
 
 bool DataOutputFile::Good() const
@@ -66,7 +67,7 @@ unsigned long long DataOutputFile::Write(const unsigned char* data, unsigned lon
     const unsigned long long written = std::fwrite(data, 1, size, m_file.get());
     // Flushed on every call so nothing waits in stdio's buffer between calls.
     if (std::fflush(m_file.get()) != 0)
-        KORVEL_THROW(SystemFailure(errno, m_path));
+        KORVEL_THROW(SystemFailure(errno));
     return written;
 }
 
@@ -91,7 +92,7 @@ void DataOutputFile::SetPosition(unsigned long long position)
 {
     // Beyond 2^63-1 the offset turns negative and the system refuses it with EINVAL.
     if (fseeko(m_file.get(), static_cast<off_t>(position), SEEK_SET) != 0)
-        KORVEL_THROW(SystemFailure(errno, m_path));
+        KORVEL_THROW(SystemFailure(errno));
 }
 
 KORVEL_DEFINE_LOCKABLE(DataOutputFile, m_lock)
