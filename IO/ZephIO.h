@@ -8,6 +8,7 @@
 #include "IO/LockImpl.h"
 #include "IO/AutoLock.h"
 #include "IO/Exception.h"
+#include "IO/DescribeException.h"
 #include "IO/IByteDataInput.h"
 #include "IO/IByteDataOutput.h"
 #include "IO/IDataInput.h"

@@ -288,7 +288,7 @@ int main(int argc, char** argv)
         return peer ? RunPeer(args[1], args[2], static_cast<pid_t>(parent), options) : RunMain(argv[0], args, options);
     } catch (const std::exception& e) {
         // Opening a pipe or generating a name failed; the report carries the details.
-        const std::string report = boost::diagnostic_information(e);
+        const std::string report = Korvel::DescribeException(e);
         if (peer) {
             std::cerr << "frame_exchange (peer): error: " << report << std::endl;
             return 1;

@@ -324,6 +324,6 @@ int main(int argc, char** argv)
         return RunParent(options);
     } catch (const std::exception& e) {
         // Pipes throw only when they are made; the report carries the details.
-        return Error(kError, boost::diagnostic_information(e));
+        return Error(kError, Korvel::DescribeException(e));
     }
 }

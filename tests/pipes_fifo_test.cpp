@@ -142,6 +142,7 @@ TEST(Pipes, MissingNameThrowsWithEnoentDetailsAndLogsTheName)
                       input ? "Failed to open input pipe" : "Failed to open output pipe");
             EXPECT_EQ(*get_error_info<Korvel::SystemErrorCodeInfo>(e), ENOENT);
             EXPECT_EQ(*get_error_info<Korvel::DetailsInfo>(e), std::strerror(ENOENT));
+            EXPECT_EQ(get_error_info<Korvel::FilenameInfo>(e), nullptr);  // the name is in the log only
             EXPECT_EQ(*get_error_info<boost::throw_function>(e), function);
             const std::string thrownFrom = *get_error_info<boost::throw_file>(e);
             EXPECT_EQ(thrownFrom.substr(thrownFrom.rfind('/') + 1), function + ".cpp");

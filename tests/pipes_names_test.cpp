@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <regex>
@@ -74,6 +75,8 @@ TEST(IpcNames, NameThatCannotBeFormedThrowsCoreExceptionWithStack)
     } catch (const CoreException& e) {
         ASSERT_NE(boost::get_error_info<Korvel::DescriptionInfo>(e), nullptr);
         EXPECT_EQ(*boost::get_error_info<Korvel::DescriptionInfo>(e), "Failed to generate temp name");
+        const int* error = boost::get_error_info<Korvel::SystemErrorCodeInfo>(e);
+        EXPECT_EQ(error ? *error : 0, ENAMETOOLONG);  // the name tried could not be examined
         EXPECT_NE(boost::get_error_info<Korvel::CallStackInfo>(e), nullptr);
     }
     EXPECT_THROW(GeneratePipeName(), CoreException);

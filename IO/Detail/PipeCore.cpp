@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "IO/Detail/SystemError.h"
 #include "IO/Detail/Throw.h"
 #include "IO/Exception.h"
 
@@ -99,11 +100,12 @@ private:
 void PipeSettings::Check(unsigned long long transferSize, std::chrono::milliseconds waitLimit)
 {
     if (transferSize == 0 || transferSize > kMaxTransferSize)
-        throw std::invalid_argument("PipeOptions::transferSize must be 1 .. " + std::to_string(kMaxTransferSize) +
-                                    " bytes, not " + std::to_string(transferSize));
+        KORVEL_THROW(std::invalid_argument("PipeOptions::transferSize must be 1 .. " +
+                                           std::to_string(kMaxTransferSize) + " bytes, not " +
+                                           std::to_string(transferSize)));
     if (waitLimit.count() < 0)
-        throw std::invalid_argument("PipeOptions::waitLimit must not be negative, not " +
-                                    std::to_string(waitLimit.count()) + " ms");
+        KORVEL_THROW(std::invalid_argument("PipeOptions::waitLimit must not be negative, not " +
+                                           std::to_string(waitLimit.count()) + " ms"));
 }
 
 PipeDescriptor::PipeDescriptor(const std::string& name, int flags, const PipeLog& log, PipeSettings settings)
@@ -129,10 +131,10 @@ PipeDescriptor::PipeDescriptor(const std::string& name, int flags, const PipeLog
         const char* description = stop == PipeStop::Cancelled   ? log.openCancelled
                                   : stop == PipeStop::WaitLimit ? log.openTimedOut
                                                                 : log.openThrown.text;
+        // The name goes to the log line only, as it always has.
+        const SystemError failure{code};
         PIPE_LOG(log.openFailed, ERROR) << name << '\n';
-        KORVEL_THROW_AT(Core::IOException() << DescriptionInfo(description) << SystemErrorCodeInfo(code)
-                                            << DetailsInfo(std::strerror(code)),
-                        log.openThrown.file, log.openThrown.line, log.function);
+        KORVEL_THROW_AT(Core::IOException() << DescriptionInfo(description) << failure, log.openThrown, log.function);
     }
     m_descriptor = std::move(opened);
     PIPE_LOG(log.opened, INFO) << name << log.opened.after << descriptor << '\n';

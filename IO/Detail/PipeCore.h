@@ -37,16 +37,15 @@ struct PipeLog {
     const char* openTimedOut;
 };
 
-// Bytes one read() or write() is asked to move at most, by default and at most.
-constexpr unsigned long long kDefaultTransferSize = 1024;
+// The most bytes one read() or write() may be asked to move.
 constexpr unsigned long long kMaxTransferSize = 1024 * 1024;
 
-// What a pipe does beyond the default; made from the public options by From.
+// What a pipe does, made from the public options (whose defaults are the plain pipe) by From.
 struct PipeSettings {
-    bool closeOnExec = false;
-    bool cancellable = false;
-    std::chrono::milliseconds waitLimit{0};
-    unsigned long long transferSize = kDefaultTransferSize;
+    bool closeOnExec;
+    bool cancellable;
+    std::chrono::milliseconds waitLimit;
+    unsigned long long transferSize;  // bytes one read() or write() is asked to move at most
     std::shared_ptr<WakeEvent> canceller;
 
     // Checks the public options (std::invalid_argument) and takes them over.
@@ -70,9 +69,9 @@ public:
     // Opens `name` with `flags`, retrying interrupted opens; on success the process ignores
     // SIGPIPE. Throws IOException when the open fails or is given up. `log` must outlive the
     // descriptor.
-    PipeDescriptor(const std::string& name, int flags, const PipeLog& log, PipeSettings settings = {});
+    PipeDescriptor(const std::string& name, int flags, const PipeLog& log, PipeSettings settings);
     // Owns an already-open `descriptor`; without one, every transfer fails and nothing is closed.
-    PipeDescriptor(ScopedDescriptor descriptor, const PipeLog& log, PipeSettings settings = {});
+    PipeDescriptor(ScopedDescriptor descriptor, const PipeLog& log, PipeSettings settings);
     // Closes the descriptor, logging the close.
     ~PipeDescriptor();
     PipeDescriptor(const PipeDescriptor&) = delete;

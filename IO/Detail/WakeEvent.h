@@ -7,9 +7,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 
 #include "IO/Detail/ScopedDescriptor.h"
+#include "IO/Detail/SystemError.h"
 #include "IO/Detail/Throw.h"
 #include "IO/Exception.h"
 
@@ -21,9 +21,8 @@ public:
     WakeEvent() : m_event(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
     {
         if (!m_event) {
-            const int error = errno;
-            KORVEL_THROW(Core::IOException() << DescriptionInfo("Failed to create a wake descriptor")
-                                             << SystemErrorCodeInfo(error) << DetailsInfo(std::strerror(error)));
+            const SystemError failure{errno};
+            KORVEL_THROW(Core::IOException() << DescriptionInfo("Failed to create a wake descriptor") << failure);
         }
     }
 

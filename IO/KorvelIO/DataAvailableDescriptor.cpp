@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "IO/Detail/SystemError.h"
 #include "IO/Detail/Throw.h"
 #include "IO/Exception.h"
 
@@ -14,9 +15,10 @@ namespace Core {
 
 DataAvailableDescriptor::DataAvailableDescriptor() : m_descriptor(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
-    if (m_descriptor < 0)
-        KORVEL_THROW(IOException() << DescriptionInfo("No descriptor for frame announcements")
-                                   << SystemErrorCodeInfo(errno));
+    if (m_descriptor < 0) {
+        const Detail::SystemError failure{errno};
+        KORVEL_THROW(IOException() << DescriptionInfo("No descriptor for frame announcements") << failure);
+    }
 }
 
 DataAvailableDescriptor::~DataAvailableDescriptor()
