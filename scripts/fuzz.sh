@@ -1,25 +1,26 @@
 #!/usr/bin/env bash
 # Builds the fuzz preset and runs every fuzzer (or those named) for a bounded time from its corpus.
-# Usage: scripts/fuzz.sh [--merge] [--runs N | seconds-per-target] [target ...]   (default 60 s)
-#   --runs N  N executions per target instead of a time limit
+# Usage: scripts/fuzz.sh [--merge] [--runs N] [seconds-per-target] [target ...]   (default 60 s)
+#   --runs N  at most N executions per target (with no seconds given: no time limit)
 #   --merge   afterwards, merge the inputs the run found into fuzz/corpus/<target>/ with
 #             libFuzzer's -merge=1: only those that add coverage go in, so the corpus stays
 #             small and the next run starts where this one stopped
 set -euo pipefail
 cd "$(dirname "$0")/.."
 merge=0
-limit=(-max_total_time=60)
-label="60 s"
+limit=()
 targets=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --merge) merge=1 ;;
-    --runs) limit=(-runs="$2"); label="$2 runs"; shift ;;
-    [0-9]*) limit=(-max_total_time="$1"); label="$1 s" ;;
+    --runs) limit+=(-runs="$2"); shift ;;
+    [0-9]*) limit+=(-max_total_time="$1") ;;
     *) targets+=("$1") ;;
   esac
   shift
 done
+[ ${#limit[@]} -gt 0 ] || limit=(-max_total_time=60)
+label=$(printf '%s ' "${limit[@]}" | sed 's/-runs=\([0-9]*\)/\1 runs/; s/-max_total_time=\([0-9]*\)/\1 s/g; s/ $//')
 scripts/setup-deps.sh
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
