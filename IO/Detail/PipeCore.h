@@ -1,13 +1,12 @@
 #pragma once
-// Internal: what the pipe input and output hand to the descriptor they share
-// (KorvelIO/PipeDescriptor.h): the texts of their log lines, written in their own source
-// files so that every line names the pipe; and the pipe handles that the handle-taking
-// pipes and the standard-stream adapters own.
-#include <fcntl.h>
-#include <unistd.h>
+// Internal: the pipe core that DataInputPipe and DataOutputPipe share: the descriptor a pipe
+// owns, with the open, the chunked transfer loop and the logged close. Each direction hands
+// over the texts and source lines of its own log lines, written in its own source file, so
+// that every line names the pipe.
+#include <string>
 
 #include "IO/Detail/Log.h"
-#include "IO/KorvelIO/PipeHandle.h"
+#include "IO/Detail/ScopedDescriptor.h"
 
 namespace Korvel {
 namespace Detail {
@@ -30,32 +29,30 @@ struct PipeLog {
     LogSite closeFailed;      // WARNING
 };
 
-// Closes the descriptor in `handle`, if it has one.
-inline void CloseHandle(void* handle)
-{
-    if (handle)
-        close(Core::DescriptorFromPipeHandle(handle));
-}
+class PipeDescriptor {
+public:
+    // Bytes one read() or write() is asked to move at most.
+    static constexpr unsigned long long kChunkLimit = 1024;
 
-// Runs `make` (which allocates a pipe over `handle`); if it throws, closes the handle's
-// descriptor, which was handed over with the call, and rethrows.
-template <class Make>
-auto AdoptHandle(void* handle, Make make) -> decltype(make())
-{
-    try {
-        return make();
-    } catch (...) {
-        CloseHandle(handle);
-        throw;
-    }
-}
+    // Opens `name` with `flags`, retrying interrupted opens; on success the process ignores
+    // SIGPIPE. Throws IOException when the open fails. `log` must outlive the descriptor.
+    PipeDescriptor(const std::string& name, int flags, const PipeLog& log);
+    // Owns an already-open `descriptor`; without one, every transfer fails and nothing is closed.
+    PipeDescriptor(ScopedDescriptor descriptor, const PipeLog& log);
+    // Closes the descriptor, logging the close.
+    ~PipeDescriptor();
+    PipeDescriptor(const PipeDescriptor&) = delete;
+    PipeDescriptor& operator=(const PipeDescriptor&) = delete;
 
-// A standard-stream adapter's own duplicate (close-on-exec) of descriptor 0 or 1, so that
-// closing it never closes the process's; null when that descriptor is closed.
-inline void* DuplicateStandardDescriptor(int descriptor)
-{
-    return Core::PipeHandleFromDescriptor(fcntl(descriptor, F_DUPFD_CLOEXEC, 0));
-}
+    // Move `size` bytes in read() / write() calls of at most kChunkLimit, retrying
+    // interrupted calls. True only when all moved; `count` (may be null) gets the bytes moved.
+    bool Read(unsigned char* buffer, unsigned long long size, unsigned long long* count) const;
+    bool Write(const unsigned char* data, unsigned long long size, unsigned long long* count) const;
+
+private:
+    ScopedDescriptor m_descriptor;
+    const PipeLog& m_log;
+};
 
 }  // namespace Detail
 }  // namespace Korvel

@@ -2,9 +2,9 @@
 
 #include <stdexcept>
 
-#include "IO/Detail/MemoryInputAccess.h"
 #include "IO/Detail/Throw.h"
 #include "IO/Exception.h"
+#include "IO/KorvelIO/DataInputMemory.h"
 
 namespace Korvel {
 namespace Core {
@@ -62,9 +62,9 @@ DataBitInput::DataBitInput(const boost::intrusive_ptr<IDataInput>& input) : m_in
     // The memory stream cannot be derived from (its constructor is private), so the cast finds
     // exactly that class; the block and size it hands out are fixed for the stream's life.
     if (auto* memory = dynamic_cast<DataInputMemory*>(input.get())) {
-        m_memoryData = Korvel::Detail::MemoryInputAccess::Data(*memory);
-        m_memorySize = Korvel::Detail::MemoryInputAccess::Size(*memory);
-        m_memoryPosition = Korvel::Detail::MemoryInputAccess::Position(*memory);
+        m_memoryData = memory->m_data;
+        m_memorySize = memory->m_size;
+        m_memoryPosition = &memory->m_position;
     }
 }
 

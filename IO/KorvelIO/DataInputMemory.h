@@ -8,11 +8,9 @@
 #include "IO/LockImpl.h"
 
 namespace Korvel {
-namespace Detail {
-struct MemoryInputAccess;
-}
-
 namespace Core {
+
+class DataBitInput;
 
 /// A seekable input over a block of memory the caller owns (see DataInputMemory.h).
 class ZEPH_API DataInputMemory : public IDataInput {
@@ -37,7 +35,7 @@ public:
     int Release() const override;
 
 private:
-    friend struct Korvel::Detail::MemoryInputAccess;  // the bit reader's direct path
+    friend class DataBitInput;  // takes bytes straight from the block, moving the position
     DataInputMemory(const unsigned char* data, unsigned long long size);
 
     LockImpl m_lock;

@@ -4,7 +4,9 @@
 
 #include "IO/Detail/Log.h"
 #include "IO/Detail/PipeCore.h"
+#include "IO/Detail/ScopedDescriptor.h"
 #include "IO/Detail/RefCounting.h"
+#include "IO/KorvelIO/PipeHandle.h"
 #include "IO/KorvelIO/Protocols/ByteDataInputDefaultProtocol.h"
 
 namespace Korvel {
@@ -40,34 +42,34 @@ boost::intrusive_ptr<IByteDataInputEx> DataInputPipe::Create(const std::string& 
 
 boost::intrusive_ptr<IByteDataInputEx> DataInputPipe::Create(const std::string& name,
                                                              std::unique_ptr<IByteDataInputProtocol> protocol,
-                                                             bool flag)
+                                                             bool /*flag*/)
 {
-    DataInputPipe* pipe = new DataInputPipe(name, flag);
-    boost::intrusive_ptr<IByteDataInputEx> result(pipe);
-    pipe->Install(std::move(protocol));
-    return result;
+    return Make(std::make_unique<Detail::PipeDescriptor>(name, O_RDONLY, kLog), std::move(protocol));
 }
 
 boost::intrusive_ptr<IByteDataInputEx> DataInputPipe::Create(void* handle,
                                                              std::unique_ptr<IByteDataInputProtocol> protocol)
 {
-    DataInputPipe* pipe = Detail::AdoptHandle(handle, [handle] { return new DataInputPipe(handle); });
+    // Owned from here on: a failing allocation closes it.
+    Detail::ScopedDescriptor descriptor(DescriptorFromPipeHandle(handle));
+    return Make(std::make_unique<Detail::PipeDescriptor>(std::move(descriptor), kLog), std::move(protocol));
+}
+
+boost::intrusive_ptr<IByteDataInputEx> DataInputPipe::Make(std::unique_ptr<Detail::PipeDescriptor> descriptor,
+                                                           std::unique_ptr<IByteDataInputProtocol> protocol)
+{
+    DataInputPipe* pipe = new DataInputPipe(std::move(descriptor));
     boost::intrusive_ptr<IByteDataInputEx> result(pipe);
-    pipe->Install(std::move(protocol));
+    protocol->SetByteDataInput(pipe);
+    pipe->m_protocol = std::move(protocol);
     return result;
 }
 
-DataInputPipe::DataInputPipe(const std::string& name, bool /*flag*/) : m_descriptor(name, O_RDONLY, kLog) {}
-
-DataInputPipe::DataInputPipe(void* handle) : m_descriptor(handle, kLog) {}
+DataInputPipe::DataInputPipe(std::unique_ptr<Detail::PipeDescriptor> descriptor) : m_descriptor(std::move(descriptor))
+{
+}
 
 DataInputPipe::~DataInputPipe() = default;
-
-void DataInputPipe::Install(std::unique_ptr<IByteDataInputProtocol> protocol)
-{
-    protocol->SetByteDataInput(this);
-    m_protocol = std::move(protocol);
-}
 
 void DataInputPipe::SetProtocol(std::unique_ptr<IByteDataInputProtocol> protocol)
 {
@@ -87,12 +89,12 @@ void DataInputPipe::Cancel() {}
 
 bool DataInputPipe::ReadRaw(unsigned char* buffer, unsigned long long size, unsigned long long* readCount)
 {
-    return m_descriptor.Read(buffer, size, readCount);
+    return m_descriptor->Read(buffer, size, readCount);
 }
 
 unsigned long long DataInputPipe::GetMaxReadSizeAtTime()
 {
-    return PipeDescriptor::kChunkLimit;
+    return Detail::PipeDescriptor::kChunkLimit;
 }
 
 KORVEL_DEFINE_REFCOUNT(DataInputPipe, m_refCount)

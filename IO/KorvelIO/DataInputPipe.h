@@ -24,10 +24,13 @@
 
 #include "IO/IByteDataInputEx.h"
 #include "IO/IByteDataInputProtocol.h"
-#include "IO/KorvelIO/PipeDescriptor.h"
 #include "ZephPointer/RefCountImpl.h"
 
 namespace Korvel {
+namespace Detail {
+class PipeDescriptor;
+}
+
 namespace Core {
 
 /// The reading end of a FIFO (see DataInputPipe.h).
@@ -62,15 +65,16 @@ public:
     int Release() const override;
 
 private:
-    DataInputPipe(const std::string& name, bool flag);
-    explicit DataInputPipe(void* handle);
+    explicit DataInputPipe(std::unique_ptr<Detail::PipeDescriptor> descriptor);
     ~DataInputPipe() override;
 
-    void Install(std::unique_ptr<IByteDataInputProtocol> protocol);
+    // Wraps `descriptor` in a pipe, binds and installs `protocol`.
+    static boost::intrusive_ptr<IByteDataInputEx> Make(std::unique_ptr<Detail::PipeDescriptor> descriptor,
+                                                       std::unique_ptr<IByteDataInputProtocol> protocol);
 
     RefCountImpl m_refCount;
     std::unique_ptr<IByteDataInputProtocol> m_protocol;
-    PipeDescriptor m_descriptor;
+    std::unique_ptr<Detail::PipeDescriptor> m_descriptor;
 };
 
 }  // namespace Core

@@ -4,7 +4,9 @@
 
 #include "IO/Detail/Log.h"
 #include "IO/Detail/PipeCore.h"
+#include "IO/Detail/ScopedDescriptor.h"
 #include "IO/Detail/RefCounting.h"
+#include "IO/KorvelIO/PipeHandle.h"
 #include "IO/KorvelIO/Protocols/ByteDataOutputDefaultProtocol.h"
 
 namespace Korvel {
@@ -40,34 +42,34 @@ boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(const std::string
 
 boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(const std::string& name,
                                                                std::unique_ptr<IByteDataOutputProtocol> protocol,
-                                                               bool flag)
+                                                               bool /*flag*/)
 {
-    DataOutputPipe* pipe = new DataOutputPipe(name, flag);
-    boost::intrusive_ptr<IByteDataOutputEx> result(pipe);
-    pipe->Install(std::move(protocol));
-    return result;
+    return Make(std::make_unique<Detail::PipeDescriptor>(name, O_WRONLY, kLog), std::move(protocol));
 }
 
 boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(void* handle,
                                                                std::unique_ptr<IByteDataOutputProtocol> protocol)
 {
-    DataOutputPipe* pipe = Detail::AdoptHandle(handle, [handle] { return new DataOutputPipe(handle); });
+    // Owned from here on: a failing allocation closes it.
+    Detail::ScopedDescriptor descriptor(DescriptorFromPipeHandle(handle));
+    return Make(std::make_unique<Detail::PipeDescriptor>(std::move(descriptor), kLog), std::move(protocol));
+}
+
+boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Make(std::unique_ptr<Detail::PipeDescriptor> descriptor,
+                                                             std::unique_ptr<IByteDataOutputProtocol> protocol)
+{
+    DataOutputPipe* pipe = new DataOutputPipe(std::move(descriptor));
     boost::intrusive_ptr<IByteDataOutputEx> result(pipe);
-    pipe->Install(std::move(protocol));
+    protocol->SetByteDataOutput(pipe);
+    pipe->m_protocol = std::move(protocol);
     return result;
 }
 
-DataOutputPipe::DataOutputPipe(const std::string& name, bool /*flag*/) : m_descriptor(name, O_WRONLY, kLog) {}
-
-DataOutputPipe::DataOutputPipe(void* handle) : m_descriptor(handle, kLog) {}
+DataOutputPipe::DataOutputPipe(std::unique_ptr<Detail::PipeDescriptor> descriptor) : m_descriptor(std::move(descriptor))
+{
+}
 
 DataOutputPipe::~DataOutputPipe() = default;
-
-void DataOutputPipe::Install(std::unique_ptr<IByteDataOutputProtocol> protocol)
-{
-    protocol->SetByteDataOutput(this);
-    m_protocol = std::move(protocol);
-}
 
 void DataOutputPipe::SetProtocol(std::unique_ptr<IByteDataOutputProtocol> protocol)
 {
@@ -87,12 +89,12 @@ void DataOutputPipe::Cancel() {}
 
 bool DataOutputPipe::WriteRaw(const unsigned char* data, unsigned long long size, unsigned long long* writtenCount)
 {
-    return m_descriptor.Write(data, size, writtenCount);
+    return m_descriptor->Write(data, size, writtenCount);
 }
 
 unsigned long long DataOutputPipe::GetMaxWriteSizeAtTime()
 {
-    return PipeDescriptor::kChunkLimit;
+    return Detail::PipeDescriptor::kChunkLimit;
 }
 
 KORVEL_DEFINE_REFCOUNT(DataOutputPipe, m_refCount)

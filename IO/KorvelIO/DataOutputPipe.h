@@ -26,10 +26,13 @@
 
 #include "IO/IByteDataOutputEx.h"
 #include "IO/IByteDataOutputProtocol.h"
-#include "IO/KorvelIO/PipeDescriptor.h"
 #include "ZephPointer/RefCountImpl.h"
 
 namespace Korvel {
+namespace Detail {
+class PipeDescriptor;
+}
+
 namespace Core {
 
 /// The writing end of a FIFO (see DataOutputPipe.h).
@@ -64,15 +67,16 @@ public:
     int Release() const override;
 
 private:
-    DataOutputPipe(const std::string& name, bool flag);
-    explicit DataOutputPipe(void* handle);
+    explicit DataOutputPipe(std::unique_ptr<Detail::PipeDescriptor> descriptor);
     ~DataOutputPipe() override;
 
-    void Install(std::unique_ptr<IByteDataOutputProtocol> protocol);
+    // Wraps `descriptor` in a pipe, binds and installs `protocol`.
+    static boost::intrusive_ptr<IByteDataOutputEx> Make(std::unique_ptr<Detail::PipeDescriptor> descriptor,
+                                                        std::unique_ptr<IByteDataOutputProtocol> protocol);
 
     RefCountImpl m_refCount;
     std::unique_ptr<IByteDataOutputProtocol> m_protocol;
-    PipeDescriptor m_descriptor;
+    std::unique_ptr<Detail::PipeDescriptor> m_descriptor;
 };
 
 }  // namespace Core

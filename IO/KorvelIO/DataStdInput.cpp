@@ -1,13 +1,15 @@
 #include "IO/KorvelIO/DataStdInput.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <memory>
 
 #include "IO/Detail/Log.h"
-#include "IO/Detail/PipeCore.h"
 #include "IO/Detail/RefCounting.h"
+#include "IO/Detail/ScopedDescriptor.h"
 #include "IO/KorvelIO/DataInputPipe.h"
+#include "IO/KorvelIO/PipeHandle.h"
 #include "IO/KorvelIO/Protocols/ByteDataInputRawProtocol.h"
 
 namespace Korvel {
@@ -17,22 +19,24 @@ boost::intrusive_ptr<IByteDataInput> DataStdInput::Create(unsigned long& transfe
 {
     boost::intrusive_ptr<DataStdInput> adapter(new DataStdInput);
     std::unique_ptr<IByteDataInputProtocol> protocol(new ByteDataInputRawProtocol);
+    // The adapter's own duplicate, so that closing it never closes the process's descriptor;
+    // none when that descriptor is closed.
+    Detail::ScopedDescriptor copy(fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0));
+    adapter->m_pipeHandle = PipeHandleFromDescriptor(copy.get());
     if (!adapter->m_pipeHandle)
         return nullptr;
-    adapter->m_ownsHandle = false;  // the pipe owns it from the call on, even if Create throws
-    boost::intrusive_ptr<IByteDataInputEx> pipe = DataInputPipe::Create(adapter->m_pipeHandle, std::move(protocol));
+    boost::intrusive_ptr<IByteDataInputEx> pipe =
+        DataInputPipe::Create(PipeHandleFromDescriptor(copy.release()), std::move(protocol));
     transferSize = pipe->GetMaxReadSizeAtTime();
     adapter->SetInputPipe(pipe);
     return adapter;
 }
 
-DataStdInput::DataStdInput() : m_pipeHandle(Detail::DuplicateStandardDescriptor(STDIN_FILENO)), m_ownsHandle(true) {}
+DataStdInput::DataStdInput() : m_pipeHandle(nullptr) {}
 
 DataStdInput::~DataStdInput()
 {
     m_inputPipe.reset();
-    if (m_ownsHandle)
-        Detail::CloseHandle(m_pipeHandle);
 }
 
 void* DataStdInput::GetPipeHandle()

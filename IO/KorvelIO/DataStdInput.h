@@ -45,8 +45,6 @@ private:
     RefCountImpl m_refCount;
     boost::intrusive_ptr<IByteDataInput> m_inputPipe;
     void* m_pipeHandle;
-    /// Until the handle is handed to a pipe, closing it is the adapter's job.
-    bool m_ownsHandle;
 };
 
 }  // namespace Core

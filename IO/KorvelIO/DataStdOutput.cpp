@@ -1,13 +1,15 @@
 #include "IO/KorvelIO/DataStdOutput.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <memory>
 
 #include "IO/Detail/Log.h"
-#include "IO/Detail/PipeCore.h"
 #include "IO/Detail/RefCounting.h"
+#include "IO/Detail/ScopedDescriptor.h"
 #include "IO/KorvelIO/DataOutputPipe.h"
+#include "IO/KorvelIO/PipeHandle.h"
 #include "IO/KorvelIO/Protocols/ByteDataOutputRawProtocol.h"
 
 namespace Korvel {
@@ -17,22 +19,24 @@ boost::intrusive_ptr<IByteDataOutput> DataStdOutput::Create(unsigned long& trans
 {
     boost::intrusive_ptr<DataStdOutput> adapter(new DataStdOutput);
     std::unique_ptr<IByteDataOutputProtocol> protocol(new ByteDataOutputRawProtocol);
+    // The adapter's own duplicate, so that closing it never closes the process's descriptor;
+    // none when that descriptor is closed.
+    Detail::ScopedDescriptor copy(fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0));
+    adapter->m_pipeHandle = PipeHandleFromDescriptor(copy.get());
     if (!adapter->m_pipeHandle)
         return nullptr;
-    adapter->m_ownsHandle = false;  // the pipe owns it from the call on, even if Create throws
-    boost::intrusive_ptr<IByteDataOutputEx> pipe = DataOutputPipe::Create(adapter->m_pipeHandle, std::move(protocol));
+    boost::intrusive_ptr<IByteDataOutputEx> pipe =
+        DataOutputPipe::Create(PipeHandleFromDescriptor(copy.release()), std::move(protocol));
     transferSize = pipe->GetMaxWriteSizeAtTime();
     adapter->SetOutputPipe(pipe);
     return adapter;
 }
 
-DataStdOutput::DataStdOutput() : m_pipeHandle(Detail::DuplicateStandardDescriptor(STDOUT_FILENO)), m_ownsHandle(true) {}
+DataStdOutput::DataStdOutput() : m_pipeHandle(nullptr) {}
 
 DataStdOutput::~DataStdOutput()
 {
     m_outputPipe.reset();
-    if (m_ownsHandle)
-        Detail::CloseHandle(m_pipeHandle);
 }
 
 void* DataStdOutput::GetPipeHandle()

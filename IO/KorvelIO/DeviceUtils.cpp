@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
+#include <type_traits>
 #include <vector>
 
 #include <unicode/normalizer2.h>
@@ -18,6 +19,9 @@
 
 namespace Korvel {
 namespace Core {
+
+static_assert(std::is_same<io_service_t, Platform::DeviceEntry>::value && IO_OBJECT_NULL == Platform::kNoDeviceEntry,
+              "the device layer hands out the public entry handles");
 
 namespace {
 

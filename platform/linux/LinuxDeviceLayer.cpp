@@ -29,27 +29,27 @@ public:
 
     std::vector<MountedVolume> GetVolumes() override { return ReadVolumes(m_mountInfoPath); }
 
-    Core::io_service_t GetMatchingService(const std::string& bsdName) override
+    DeviceEntry GetMatchingService(const std::string& bsdName) override
     {
         // Kernel names never contain '/', and udev would take one as a path below /sys.
         if (bsdName.empty() || bsdName.find('/') != std::string::npos)
-            return Core::IO_OBJECT_NULL;
+            return kNoDeviceEntry;
         udev* context = udev_new();
         if (!context)
-            return Core::IO_OBJECT_NULL;
+            return kNoDeviceEntry;
         // The device keeps its own reference to the context.
         udev_device* device = udev_device_new_from_subsystem_sysname(context, "block", bsdName.c_str());
         udev_unref(context);
         if (!device)
-            return Core::IO_OBJECT_NULL;
+            return kNoDeviceEntry;
 
         std::lock_guard<std::mutex> guard(m_mutex);
-        Core::io_service_t handle = NextFreeHandle();
+        DeviceEntry handle = NextFreeHandle();
         m_devices.emplace(handle, device);
         return handle;
     }
 
-    std::vector<std::string> GetMediaFlags(Core::io_service_t entry) override
+    std::vector<std::string> GetMediaFlags(DeviceEntry entry) override
     {
         static const char kMediaPrefix[] = "ID_CDROM_MEDIA_";
         std::vector<std::string> flags;
@@ -68,7 +68,7 @@ public:
         return flags;
     }
 
-    std::optional<std::string> GetProperty(Core::io_service_t entry, const char* key) override
+    std::optional<std::string> GetProperty(DeviceEntry entry, const char* key) override
     {
         if (std::strcmp(key, "BSD Name") != 0)
             return std::nullopt;
@@ -80,7 +80,7 @@ public:
         return std::string(name);
     }
 
-    int Release(Core::io_service_t entry) override
+    int Release(DeviceEntry entry) override
     {
         std::lock_guard<std::mutex> guard(m_mutex);
         auto found = m_devices.find(entry);
@@ -92,25 +92,25 @@ public:
     }
 
 private:
-    udev_device* Find(Core::io_service_t entry) const
+    udev_device* Find(DeviceEntry entry) const
     {
         auto found = m_devices.find(entry);
         return found == m_devices.end() ? nullptr : found->second;
     }
 
     // Handles are not reused soon after release, so a stale handle rarely names a new device.
-    Core::io_service_t NextFreeHandle()
+    DeviceEntry NextFreeHandle()
     {
         do {
             ++m_lastHandle;
-        } while (m_lastHandle == Core::IO_OBJECT_NULL || m_devices.count(m_lastHandle) != 0);
+        } while (m_lastHandle == kNoDeviceEntry || m_devices.count(m_lastHandle) != 0);
         return m_lastHandle;
     }
 
     const std::string m_mountInfoPath;
     std::mutex m_mutex;
-    std::unordered_map<Core::io_service_t, udev_device*> m_devices;
-    Core::io_service_t m_lastHandle = Core::IO_OBJECT_NULL;
+    std::unordered_map<DeviceEntry, udev_device*> m_devices;
+    DeviceEntry m_lastHandle = kNoDeviceEntry;
 };
 
 std::atomic<IDeviceLayer*> g_testLayer{nullptr};

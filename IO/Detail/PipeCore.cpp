@@ -1,4 +1,4 @@
-#include "IO/KorvelIO/PipeDescriptor.h"
+#include "IO/Detail/PipeCore.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,23 +8,21 @@
 #include <csignal>
 #include <cstring>
 
-#include "IO/Detail/PipeCore.h"
 #include "IO/Detail/Throw.h"
 #include "IO/Exception.h"
-#include "IO/KorvelIO/PipeHandle.h"
 
 // Logs `site`'s line in the pipe's own file; the value and the rest follow with <<.
 #define PIPE_LOG(site, severity) KORVEL_LOG_AT((site).file, (site).line, severity) << (site).text
 
 namespace Korvel {
-namespace Core {
+namespace Detail {
 
 namespace {
 
 // The one transfer loop of both directions; `call` is read or write.
 template <class Byte, class Call>
 bool TransferInChunks(int descriptor, Byte* data, unsigned long long size, unsigned long long* count, Call call,
-                      const Detail::PipeLog& log)
+                      const PipeLog& log)
 {
     unsigned long long total = 0;
     unsigned long long remaining = size;
@@ -60,50 +58,51 @@ bool TransferInChunks(int descriptor, Byte* data, unsigned long long size, unsig
 
 }  // namespace
 
-PipeDescriptor::PipeDescriptor(const std::string& name, int flags, const Detail::PipeLog& log)
-    : m_descriptor(-1), m_log(log)
+PipeDescriptor::PipeDescriptor(const std::string& name, int flags, const PipeLog& log) : m_log(log)
 {
     // For a FIFO, open() blocks until the peer opens the other end.
-    while ((m_descriptor = open(name.c_str(), flags)) == -1 && errno == EINTR) {
+    int descriptor;
+    while ((descriptor = open(name.c_str(), flags)) == -1 && errno == EINTR) {
         PIPE_LOG(log.openInterrupted, WARNING);
     }
-    if (m_descriptor == -1) {
+    if (descriptor == -1) {
         const int error = errno;
         PIPE_LOG(log.openFailed, ERROR) << name << '\n';
-        KORVEL_THROW_AT(IOException() << DescriptionInfo(log.openThrown.text) << SystemErrorCodeInfo(error)
-                                      << DetailsInfo(std::strerror(error)),
+        KORVEL_THROW_AT(Core::IOException() << DescriptionInfo(log.openThrown.text) << SystemErrorCodeInfo(error)
+                                            << DetailsInfo(std::strerror(error)),
                         log.openThrown.file, log.openThrown.line, log.function);
     }
-    PIPE_LOG(log.opened, INFO) << name << log.opened.after << m_descriptor << '\n';
+    m_descriptor.reset(descriptor);
+    PIPE_LOG(log.opened, INFO) << name << log.opened.after << descriptor << '\n';
     // A write to a pipe whose reader has gone must fail with EPIPE, not end the process.
     signal(SIGPIPE, SIG_IGN);
 }
 
-PipeDescriptor::PipeDescriptor(void* handle, const Detail::PipeLog& log)
-    : m_descriptor(DescriptorFromPipeHandle(handle)), m_log(log)
+PipeDescriptor::PipeDescriptor(ScopedDescriptor descriptor, const PipeLog& log)
+    : m_descriptor(std::move(descriptor)), m_log(log)
 {
 }
 
 PipeDescriptor::~PipeDescriptor()
 {
     // A pipe without a descriptor (null handle) owns nothing to close.
-    if (m_descriptor < 0)
+    if (!m_descriptor)
         return;
     PIPE_LOG(m_log.closing, INFO);
-    if (close(m_descriptor) < 0) {
+    if (!m_descriptor.Close()) {
         PIPE_LOG(m_log.closeFailed, WARNING) << '\n';
     }
 }
 
 bool PipeDescriptor::Read(unsigned char* buffer, unsigned long long size, unsigned long long* count) const
 {
-    return TransferInChunks(m_descriptor, buffer, size, count, ::read, m_log);
+    return TransferInChunks(m_descriptor.get(), buffer, size, count, ::read, m_log);
 }
 
 bool PipeDescriptor::Write(const unsigned char* data, unsigned long long size, unsigned long long* count) const
 {
-    return TransferInChunks(m_descriptor, data, size, count, ::write, m_log);
+    return TransferInChunks(m_descriptor.get(), data, size, count, ::write, m_log);
 }
 
-}  // namespace Core
+}  // namespace Detail
 }  // namespace Korvel
