@@ -8,6 +8,7 @@
 #include "IO/LockImpl.h"
 #include "IO/AutoLock.h"
 #include "IO/Exception.h"
+#include "IO/DescribeException.h"
 #include "IO/IByteDataInput.h"
 #include "IO/IByteDataOutput.h"
 #include "IO/IDataInput.h"
@@ -16,6 +17,7 @@
 #include "IO/IByteDataOutputEx.h"
 #include "IO/IByteDataInputOutput.h"
 #include "IO/IDataAvailableHandler.h"
+#include "IO/IWorkerEndHandler.h"
 #include "IO/INotifyingByteDataInput.h"
 #include "IO/IDataChannel.h"
 #include "IO/IByteDataInputProtocol.h"
@@ -38,6 +40,7 @@
 
 // Pipes, protocols, IPC names, duplex pipe, standard-stream adapters
 #include "IO/KorvelIO/PipeHandle.h"
+#include "IO/KorvelIO/PipeOptions.h"
 #include "IO/KorvelIO/Protocols/ByteDataInputDefaultProtocol.h"
 #include "IO/KorvelIO/Protocols/ByteDataInputRawProtocol.h"
 #include "IO/KorvelIO/Protocols/ByteDataOutputDefaultProtocol.h"
@@ -51,6 +54,7 @@
 
 // Communication channel
 #include "IO/KorvelIO/CommunicationChannel.h"
+#include "IO/KorvelIO/DataAvailableDescriptor.h"
 
 // Platform queries
 #include "IO/KorvelIO/DeviceUtils.h"

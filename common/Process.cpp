@@ -1,10 +1,15 @@
 #include "common/Process.h"
 
 #include <dirent.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+extern char** environ;
 
 namespace ZephCommon {
 
@@ -60,6 +65,25 @@ uint64_t ResidentKiB()
     const bool read = std::fscanf(statm, "%llu %llu", &pages, &resident) == 2;
     std::fclose(statm);
     return read ? resident * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) / 1024 : 0;
+}
+
+int SpawnSelf(const std::vector<std::string>& args, pid_t& pid)
+{
+    std::vector<char*> argv;
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    return posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv.data(), environ);
+}
+
+std::string DescribeWaitStatus(int status)
+{
+    if (WIFEXITED(status))
+        return "exit code " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status))
+        return std::string("killed by signal ") + std::to_string(WTERMSIG(status)) + " (" +
+               strsignal(WTERMSIG(status)) + ")";
+    return "wait status " + std::to_string(status);
 }
 
 }  // namespace ZephCommon

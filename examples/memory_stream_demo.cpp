@@ -1,4 +1,4 @@
-// Reads a memory stream, then seeks past its end and prints the IOException's report.
+// Reads a memory stream, then seeks past its end and prints what the IOException says.
 #include <iostream>
 #include <string>
 
@@ -17,7 +17,7 @@ int main()
     try {
         input->SetPosition(input->GetSize() + 1);
     } catch (const Korvel::Core::IOException& e) {
-        std::cout << "seek past the end failed as expected:\n" << boost::diagnostic_information(e);
+        std::cout << "seek past the end failed as expected: " << Korvel::DescribeException(e) << "\n";
         return 0;
     }
     std::cerr << "seek past the end did not fail\n";

@@ -1,5 +1,8 @@
 // Reference counting, locks, exceptions, call stacks, logging and the helper libraries.
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <ostream>
 #include <stdexcept>
@@ -105,6 +108,44 @@ TEST(CallStack, AddStackAttachesItAndDescrScopesShowOnTheirThreadOnly)
                   std::string::npos);
     }
     EXPECT_EQ(GetCallStack().find("ScopedWork"), std::string::npos);
+}
+
+TEST(Exceptions, DescribeExceptionPutsWhatEachThrowCarriesOnOneLine)
+{
+    ZephTest::TempDir dir;
+    const std::string absent = dir.File("absent");
+    const auto system = [](int error) {
+        return ": " + std::string(std::strerror(error)) + " (errno " + std::to_string(error) + ")";
+    };
+    const unsigned char byte = 0;
+    const struct {
+        std::function<void()> call;
+        std::string line;  // up to the line number of the throw
+    } throws[] = {{[&] { DataInputFile::Create(ioPath(absent)); },
+                   "Korvel::Core::IOException: Can not open file for reading" + system(ENOENT) + ", file \"" + absent +
+                       "\", in Create at DataInputFile.cpp:"},
+                  {[&] { DataOutputFile::Create(ioPath(dir.Path())); },
+                   "Korvel::Core::IOException" + system(EISDIR) + ", in DataOutputFile at DataOutputFile.cpp:"},
+                  {[&] { DataInputPipe::Create(absent, false); },
+                   "Korvel::Core::IOException: Failed to open input pipe" + system(ENOENT) +
+                       ", in DataInputPipe at DataInputPipe.cpp:"},
+                  {[&] { DataInputMemory::Create(&byte, 1)->SetPosition(2); },
+                   "Korvel::Core::IOException, position 2, in SetPosition at DataInputMemory.cpp:"},
+                  {[&] { DataBitInput(DataInputMemory::Create(&byte, 0)).ReadBitsInt(1); },
+                   "Korvel::Core::IOException, in ReadBitsInt at DataBitInput.cpp:"},
+                  {[] { DetermineDeviceIdForVolume(""); },
+                   "std::invalid_argument: volumePath is empty, in DetermineDeviceIdForVolume at DeviceUtils.cpp:"}};
+    for (const auto& [call, line] : throws) {
+        try {
+            call();
+            ADD_FAILURE() << "no exception: " << line;
+        } catch (const std::exception& e) {
+            const auto* details = dynamic_cast<const boost::exception*>(&e);
+            const int* thrownAt = details ? boost::get_error_info<boost::throw_line>(*details) : nullptr;
+            EXPECT_EQ(DescribeException(e), line + std::to_string(thrownAt ? *thrownAt : 0));
+        }
+    }
+    EXPECT_EQ(DescribeException(std::runtime_error("not the library's")), "not the library's");
 }
 
 TEST(Logging, WritesThroughGlogWithItsSourceAndFormatsNothingBelowTheLevel)

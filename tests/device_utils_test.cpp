@@ -147,7 +147,7 @@ TEST(DeviceUtils, EveryDvdMediumIsADvdButNoCdOrBluRay)
 {
     const std::pair<std::vector<std::string>, bool> kinds[] = {
         {{"DVD", "DVD_R", "DVD_RW", "DVD_RW_RO", "DVD_PLUS_R", "DVD_PLUS_RW", "DVD_RAM", "DVD_PLUS_R_DL", "DVD_R_DL",
-          "DVD_PLUS_RW_DL"},
+          "DVD_PLUS_RW_DL", "HDDVD", "HDDVD_R", "HDDVD_RW", "HDDVD_RAM"},
          true},
         {{"CD", "CD_R", "CD_RW", "BD", "BD_R", "BD_RE"}, false}};
     for (const auto& [names, dvd] : kinds)

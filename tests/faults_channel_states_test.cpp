@@ -3,10 +3,14 @@
 // a reader waiting. A pipe input's Cancel cannot unblock a read, so a destructor whose worker
 // is blocked waits for data or end of stream, and only then; every other state ends at once.
 // Nothing may crash, hang or leak a descriptor.
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +19,7 @@
 #include <set>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -45,33 +50,39 @@ std::string SleepsIn(const std::string& tid)
     return where;
 }
 
-// True once a thread of this process sleeps in a pipe read after taking `bytes` bytes: the
-// worker has reached the read that a destruction has to wait for.
-bool WorkerBlockedInRead(unsigned long long bytes)
+// True once a thread of this process sleeps in a pipe read (a cancellable pipe's in `poll`) after
+// taking `bytes` bytes: the worker has reached the read that a destruction has to wait for.
+bool WorkerBlockedInRead(unsigned long long bytes, const char* sleep = "pipe_read")
 {
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
         std::string key;
         unsigned long long taken = 0;
-        if (SleepsIn(task.path().filename()).find("pipe_read") != std::string::npos &&
+        if (SleepsIn(task.path().filename()).find(sleep) != std::string::npos &&
             std::ifstream(task.path() / "io") >> key >> taken && taken == bytes)
             return true;
     }
     return false;
 }
 
-// This process's channel and a peer in "frames" mode that sends what the test tells it. The
-// peer goes first on destruction, so end of stream frees a worker still reading.
+// This process's channel and a peer, by default in "frames" mode that sends what the test
+// tells it. The peer goes first on destruction, so end of stream frees a worker still reading.
 struct Link {
     ZephTest::Fifo to, from;
     ZephTest::RecordingHandler handler;
     boost::intrusive_ptr<IDataChannel> channel;
-    ChildProcess peer = ZephTest::StartPeer({"frames", to.path, from.path}, ChildProcess::Stdin::Pipe);
+    ChildProcess peer;
 
-    explicit Link(bool worker = true, unsigned long long bound = ~0ull)
+    explicit Link(bool worker = true, unsigned long long bound = ~0ull, const char* mode = "frames",
+                  bool cancellable = false)
+        : peer(ZephTest::StartPeer({mode, to.path, from.path}, ChildProcess::Stdin::Pipe))
     {
+        PipeOptions options;
+        options.cancellable = true;
         channel = ZephTest::FinishesWithin("opening the FIFOs", [&] {
-            auto output = DataOutputPipe::Create(to.path, false);
-            auto input = DataInputPipe::Create(from.path, false);
+            auto output =
+                cancellable ? DataOutputPipe::Create(to.path, options) : DataOutputPipe::Create(to.path, false);
+            auto input =
+                cancellable ? DataInputPipe::Create(from.path, options) : DataInputPipe::Create(from.path, false);
             return CommunicationChannel::Create(input, output, worker, bound);
         });
         channel->SetDataAvailableHandler(&handler);
@@ -191,13 +202,18 @@ TEST_F(ChannelDestroyed, WithReadersWaitingTheWorkersEndOrTheDestructionWakesThe
 {
     {
         Link link;
-        unsigned char bytes[2] = {0x5a, 0x5a};
-        auto first = ParkedRead(*link.channel, &bytes[0]);
-        auto second = ParkedRead(*link.channel, &bytes[1]);
-        link.Tell("close");  // end of stream ends the worker: every waiting reader hears of it
-        EXPECT_EQ(Within(first, "the first waiting reader"), 0u);
-        EXPECT_EQ(Within(second, "the second waiting reader"), 0u);
-        EXPECT_EQ(bytes[0] + bytes[1], 2 * 0x5a);
+        unsigned char bytes[4] = {0x5a, 0x5a, 0x5a, 0x5a};
+        std::vector<std::future<unsigned long long>> reads;
+        for (unsigned char& byte : bytes)
+            reads.push_back(ParkedRead(*link.channel, &byte));
+        // A reader that takes part of the frame wakes the next one; end of stream then ends the
+        // worker, and every reader still waiting hears of it.
+        link.Tell("frame 2\nclose");
+        unsigned long long taken = 0;
+        for (auto& read : reads)
+            taken += Within(read, "a waiting reader");
+        EXPECT_EQ(taken, 2u);
+        EXPECT_EQ(std::count(bytes, bytes + 4, 'x'), 2);
         auto destroyed = DestroyAsync(link.channel);
         Within(destroyed, "destruction after end of stream");
     }
@@ -231,5 +247,120 @@ TEST_F(ChannelDestroyed, AfterReadHeaderRefusedALengthAboveTheBound)
             EXPECT_EQ(length, bound) << "the bound itself is allowed";
         else
             EXPECT_EQ(details, "1073741824");
+    }
+}
+
+using ChannelWaits = ChannelDestroyed;
+
+// A thread asked to stop that calls Read with no frame held leaves by boost::thread_interrupted
+// and takes nothing, also when the frame lands while it spins (it writes the frame itself, a
+// second writer beside the peer, just before it reads: most rounds it lands then). A round whose
+// frame was announced before the call may hand it out.
+TEST_F(ChannelWaits, ReadIsAnInterruptionPointEvenForAFrameLandingWhileItSpins)
+{
+    using Clock = std::chrono::steady_clock;
+    struct Stamp : IDataAvailableHandler {
+        std::atomic<Clock::time_point> at;
+        void OnDataAvailable(unsigned long long) override { at = Clock::now(); }
+    } landed;
+    Link link;
+    link.channel->SetDataAvailableHandler(&landed);
+    const int writer = open(link.from.path.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    const unsigned long long frame[2] = {8, 0x0807060504030201};
+    for (int round = 0; round < 50; ++round) {
+        std::atomic<bool> interrupted{false};
+        std::atomic<Clock::time_point> called;
+        unsigned char bytes[8] = {};
+        boost::thread reader([&] {
+            while (!boost::this_thread::interruption_requested())
+                boost::this_thread::yield();
+            if (write(writer, frame, sizeof frame) != sizeof frame)
+                return;
+            called = Clock::now();
+            try {
+                link.channel->Read(bytes, 1);
+            } catch (const boost::thread_interrupted&) {
+                interrupted = true;
+            }
+        });
+        reader.interrupt();
+        reader.join();
+        if (!interrupted) {
+            // A frame stored while Read waited for the worker's mutex was already held.
+            ASSERT_LT(landed.at.load(), called.load() + std::chrono::microseconds(10))
+                << "round " << round << ": a frame landing in Read was taken";
+        }
+        EXPECT_EQ(link.channel->Read(bytes + !interrupted, 8 - !interrupted), 8u - !interrupted);
+        EXPECT_EQ(std::memcmp(bytes, &frame[1], 8), 0);
+    }
+    close(writer);
+}
+
+// An event loop's view: readable for each frame until drained, then for the worker's end,
+// whatever ended it, and at once for a descriptor set after that end.
+TEST_F(ChannelWaits, TheDescriptorIsReadableForEachFrameAndForTheWorkersEnd)
+{
+    using Kind = DataAvailableDescriptor::Kind;
+    for (const char* ending : {"empty", "header 2000000", "kill"}) {
+        SCOPED_TRACE(ending);
+        DataAvailableDescriptor descriptor, late;
+        auto readable = [&](int ms) {
+            pollfd watched{descriptor.Descriptor(), POLLIN, 0};
+            return poll(&watched, 1, ms) == 1;
+        };
+        Link link(true, 1 << 20);
+        link.channel->SetDataAvailableHandler(&descriptor);
+        EXPECT_FALSE(readable(0));
+        link.Tell("frame 3");
+        ASSERT_TRUE(readable(3000));
+        const auto event = descriptor.Drain();
+        EXPECT_EQ(event.kind, Kind::Frame);
+        EXPECT_EQ(event.size, 3u);
+        EXPECT_FALSE(readable(0));
+        EXPECT_EQ(descriptor.Drain().kind, Kind::Nothing);
+        unsigned char bytes[3];
+        EXPECT_EQ(link.channel->Read(bytes, 3), 3u);
+        if (std::string(ending) == "kill")
+            kill(link.peer.Pid(), SIGKILL);
+        else
+            link.Tell(ending);
+        ASSERT_TRUE(readable(3000));
+        EXPECT_EQ(descriptor.Drain().kind, Kind::Ended);
+        EXPECT_TRUE(readable(0)) << "the end stays readable";
+        link.channel->SetDataAvailableHandler(&late);
+        EXPECT_EQ(late.Drain().kind, Kind::Ended);
+    }
+}
+
+// Over cancellable pipes a peer that went silent, before a frame or inside its length or its
+// payload, holds up neither destruction nor Cancel, which ends the worker without a frame made
+// up of the missing bytes.
+TEST_F(ChannelWaits, OverCancellablePipesASilentPeerHoldsUpNeitherDestructionNorCancel)
+{
+    struct Case {
+        const char* mode;
+        unsigned long long sent;
+    };
+    for (const Case& c : {Case{"silent", 0}, Case{"half-header", 4}, Case{"half-frame", 12}}) {
+        for (const bool cancel : {false, true}) {
+            SCOPED_TRACE(std::string(c.mode) + (cancel ? ", cancelled" : ""));
+            DataAvailableDescriptor descriptor;
+            Link link(true, ~0ull, c.mode, true);
+            link.channel->SetDataAvailableHandler(&descriptor);
+            ASSERT_TRUE(ZephTest::EventuallyTrue([&] { return WorkerBlockedInRead(c.sent, "poll"); }));
+            if (cancel) {
+                unsigned char byte = 0x5a;
+                auto read = ParkedRead(*link.channel, &byte);
+                static_cast<IByteDataInput&>(*link.channel).Cancel();
+                EXPECT_EQ(Within(read, "the waiting reader"), 0u);
+                pollfd watched{descriptor.Descriptor(), POLLIN, 0};
+                EXPECT_EQ(poll(&watched, 1, 3000), 1);
+                EXPECT_EQ(descriptor.Drain().kind, DataAvailableDescriptor::Kind::Ended);
+            }
+            const auto start = std::chrono::steady_clock::now();
+            link.channel.reset();
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(10));
+        }
     }
 }

@@ -40,8 +40,9 @@ run() {  # run ARGS...: runs the example bounded in time; sets rc
 }
 
 case $case in
-end-to-end)
-    run --frames 300 --min-size 1 --max-size 200k --seed 7
+end-to-end | poll)  # poll: B waits for frames in its own poll() loop on a DataAvailableDescriptor
+    # shellcheck disable=SC2046
+    run --frames 300 --min-size 1 --max-size 200k --seed 7 $([ "$case" = poll ] && echo --poll)
     [ $rc -eq 0 ] || fail "exit code $rc"
     grep -q '^frames: *300 .*all answers checked' "$work/out" || fail "no frame summary"
     grep -q '^throughput: .* MB/s' "$work/out" || fail "no throughput"

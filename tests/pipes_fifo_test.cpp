@@ -41,12 +41,12 @@ struct End {
     boost::intrusive_ptr<IByteDataInputEx> in;
     boost::intrusive_ptr<IByteDataOutputEx> out;
 
-    End(bool input, const std::string& path) : input(input)
+    End(bool input, const std::string& path, const PipeOptions* options = nullptr) : input(input)
     {
         if (input)
-            in = DataInputPipe::Create(path, false);
+            in = options ? DataInputPipe::Create(path, *options) : DataInputPipe::Create(path, false);
         else
-            out = DataOutputPipe::Create(path, false);
+            out = options ? DataOutputPipe::Create(path, *options) : DataOutputPipe::Create(path, false);
     }
     bool Raw(std::string& bytes, unsigned long long* count) const
     {
@@ -69,10 +69,10 @@ std::string Failed(bool input, int error)
     return (input ? "Read failed, errno == " : "Write failed, errno == ") + std::to_string(error) +
            ", descrption:" + std::strerror(error);
 }
-End OpenWithin(bool input, const std::string& path)
+End OpenWithin(bool input, const std::string& path, const PipeOptions* options = nullptr)
 {
     return ZephTest::FinishesWithin(
-        "open of the FIFO", [&] { return End(input, path); }, kTimeout);
+        "open of the FIFO", [&] { return End(input, path, options); }, kTimeout);
 }
 
 // The captured lines as "SEVERITY file: message".
@@ -142,6 +142,7 @@ TEST(Pipes, MissingNameThrowsWithEnoentDetailsAndLogsTheName)
                       input ? "Failed to open input pipe" : "Failed to open output pipe");
             EXPECT_EQ(*get_error_info<Korvel::SystemErrorCodeInfo>(e), ENOENT);
             EXPECT_EQ(*get_error_info<Korvel::DetailsInfo>(e), std::strerror(ENOENT));
+            EXPECT_EQ(get_error_info<Korvel::FilenameInfo>(e), nullptr);  // the name is in the log only
             EXPECT_EQ(*get_error_info<boost::throw_function>(e), function);
             const std::string thrownFrom = *get_error_info<boost::throw_file>(e);
             EXPECT_EQ(thrownFrom.substr(thrownFrom.rfind('/') + 1), function + ".cpp");
@@ -374,4 +375,179 @@ TEST(StdAdapters, CopyAChildsStdinToItsStdoutAndGiveNothingWithoutStdin)
 
     auto closed = StartPeer({"std-echo"}, ChildProcess::Stdin::Closed);
     EXPECT_EQ(ExitOf(closed), 40);
+}
+
+namespace {
+
+// Runs `call` on a thread of its own, lets it block, then runs `stop`; the milliseconds from
+// `stop` to the end of `call`.
+template <class Call, class Stop>
+double MsUntilStopped(Call call, Stop stop)
+{
+    std::thread blocked(call);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto start = std::chrono::steady_clock::now();
+    stop();
+    ZephTest::FinishesWithin(
+        "the stopped call", [&] { blocked.join(); }, kTimeout);
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::string Named(bool input, const std::string& name, const std::string& what)
+{
+    return (input ? "Reading from the input pipe " : "Writing to the output pipe ") + name + what;
+}
+
+}  // namespace
+
+// A cancellable pipe: its own Cancel (input) or its canceller's (output) ends a read of a
+// silent peer or a write into a full pipe at once; the call keeps what it moved, one WARNING
+// names the pipe, and later calls return without a system call. Opened with close on exec.
+TEST(PipeOptions, CancelEndsABlockedReadOrWriteForGood)
+{
+    for (const bool input : {true, false}) {
+        SCOPED_TRACE(input ? "input" : "output");
+        Fifo fifo;
+        auto peer = StartPeer({input ? "pipe-write" : "pipe-read", fifo.path, "10", "wait"}, ChildProcess::Stdin::Pipe);
+        PipeOptions options;
+        options.closeOnExec = true;
+        options.cancellable = input;
+        if (!input)
+            options.canceller = PipeCanceller::Create();
+        ZephTest::LogCapture capture;
+        End end = OpenWithin(input, fifo.path, &options);
+        const std::string opened = capture.Messages().at(0);
+        EXPECT_EQ(fcntl(std::stoi(opened.substr(opened.rfind("== ") + 3)), F_GETFD), FD_CLOEXEC);
+        const size_t size = input ? 100 : 256 * 1024;
+        std::string bytes = input ? std::string(size, '\0') : ZephCommon::Pattern(size);
+        unsigned long long count = 1;
+        bool ok = true;
+        const double ms = MsUntilStopped([&] { ok = end.Raw(bytes, &count); },
+                                         [&] { input ? end.in->Cancel() : options.canceller->Cancel(); });
+        EXPECT_LT(ms, 1000.0);
+        RecordProperty(input ? "read_cancel_us" : "write_cancel_us", static_cast<int>(ms * 1000));
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(count % 1024, 0u);  // whole chunks into a pipe that filled up
+        EXPECT_EQ(count == 0, input);
+        EXPECT_LT(count, size);
+        EXPECT_EQ(capture.Count(Named(input, fifo.path, " has been cancelled")), 1u);
+        const size_t logged = capture.Lines().size();
+        EXPECT_FALSE(end.Raw(bytes, &count));
+        EXPECT_EQ(count, 0u);
+        EXPECT_EQ(capture.Lines().size(), logged);
+    }
+}
+
+// An open waiting for its peer gives up when its canceller fires or its wait limit passes,
+// throwing as a failed open does; a read that waited the limit returns, the pipe stays usable.
+TEST(PipeOptions, OpenGivesUpOnCancelOrWaitLimitAndAReadWaitsAtMostTheLimit)
+{
+    for (const bool input : {true, false}) {
+        for (const bool cancel : {true, false}) {
+            SCOPED_TRACE(std::string(input ? "input" : "output") + (cancel ? ", cancelled" : ", wait limit"));
+            Fifo fifo;
+            PipeOptions options;
+            options.waitLimit = std::chrono::milliseconds(cancel ? 0 : 100);
+            options.canceller = cancel ? PipeCanceller::Create() : nullptr;
+            std::string description;
+            int code = 0;
+            const auto start = std::chrono::steady_clock::now();
+            const double ms = MsUntilStopped(
+                [&] {
+                    try {
+                        End(input, fifo.path, &options);
+                    } catch (const IOException& e) {
+                        description = *boost::get_error_info<Korvel::DescriptionInfo>(e);
+                        code = *boost::get_error_info<Korvel::SystemErrorCodeInfo>(e);
+                    }
+                },
+                [&] {
+                    if (cancel)
+                        options.canceller->Cancel();
+                });
+            EXPECT_LT(ms, 1000.0);
+            if (cancel)
+                RecordProperty(input ? "input_open_cancel_us" : "output_open_cancel_us", static_cast<int>(ms * 1000));
+            EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+            EXPECT_EQ(description, std::string("Failed to open ") + (input ? "input" : "output") +
+                                       " pipe: " + (cancel ? "cancelled" : "wait limit reached"));
+            EXPECT_EQ(code, cancel ? ECANCELED : ETIMEDOUT);
+        }
+    }
+    Fifo fifo;
+    auto peer = StartPeer({"pipe-write", fifo.path, "10", "wait"}, ChildProcess::Stdin::Pipe);
+    PipeOptions options;
+    options.waitLimit = std::chrono::milliseconds(100);
+    End end = OpenWithin(true, fifo.path, &options);
+    ZephTest::LogCapture capture;
+    std::string bytes(10, '\0');
+    unsigned long long count = 1;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(end.Raw(bytes, &count));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, options.waitLimit);
+    EXPECT_EQ(count, 0u);
+    EXPECT_TRUE(
+        capture.Contains(Named(true, fifo.path, " stopped: the other process sent nothing within the wait limit")));
+    peer.WriteStdin("go");
+    EXPECT_TRUE(end.Raw(bytes, &count));
+    EXPECT_EQ(bytes, ZephCommon::Pattern(10));
+}
+
+// Handed-over descriptors: the transfer size sets the bytes per system call and, above the
+// system's pipe buffer, the buffer; close on exec sets FD_CLOEXEC; invalid options throw and
+// close what was handed over; the duplex over two descriptors carries the options.
+TEST(PipeOptions, TransferSizeCloseOnExecAndInvalidOptionsOnHandedOverDescriptors)
+{
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    PipeOptions big;
+    big.transferSize = kMaxPipeTransferSize;
+    big.closeOnExec = true;
+    PipeOptions small;
+    small.transferSize = 3;
+    ZephTest::LogCapture capture;
+    auto out = DataOutputPipe::Create(PipeHandleFromDescriptor(ends[1]),
+                                      std::unique_ptr<IByteDataOutputProtocol>(new ByteDataOutputDefaultProtocol), big);
+    auto in = DataInputPipe::Create(PipeHandleFromDescriptor(ends[0]),
+                                    std::unique_ptr<IByteDataInputProtocol>(new ByteDataInputRawProtocol), small);
+    EXPECT_EQ(fcntl(ends[1], F_GETPIPE_SZ), static_cast<int>(kMaxPipeTransferSize));
+    EXPECT_EQ(fcntl(ends[1], F_GETFD), FD_CLOEXEC);
+    EXPECT_EQ(fcntl(ends[0], F_GETFD), 0);
+    EXPECT_EQ(out->GetMaxWriteSizeAtTime(), kMaxPipeTransferSize);
+    EXPECT_EQ(in->GetMaxReadSizeAtTime(), 3u);
+    const std::string data = ZephCommon::Pattern(60 * 1024);  // one system call
+    EXPECT_EQ(out->Write(reinterpret_cast<const unsigned char*>(data.data()), data.size()), data.size());
+    unsigned char buffer[7];
+    EXPECT_EQ(in->Read(buffer, 7), 7u);
+    EXPECT_EQ(capture.Messages(), (std::vector<std::string>{Trying(false, data.size()), Moved(false, data.size()),
+                                                            Trying(true, 3), Moved(true, 3), Trying(true, 3),
+                                                            Moved(true, 3), Trying(true, 1), Moved(true, 1)}));
+
+    for (const auto& [size, limit, field] :
+         {std::make_tuple(0ull, 0, "transferSize"), std::make_tuple(kMaxPipeTransferSize + 1, 0, "transferSize"),
+          std::make_tuple(1024ull, -1, "waitLimit")}) {
+        PipeOptions bad;
+        bad.transferSize = size;
+        bad.waitLimit = std::chrono::milliseconds(limit);
+        int fresh[2];
+        ASSERT_EQ(::pipe(fresh), 0);
+        unsigned long transfer = 5;
+        try {
+            DataInputOutputPipe::Create(PipeHandleFromDescriptor(fresh[0]), PipeHandleFromDescriptor(fresh[1]), bad,
+                                        transfer);
+            ADD_FAILURE() << "no exception";
+        } catch (const std::invalid_argument& e) {
+            EXPECT_NE(std::string(e.what()).find(std::string("PipeOptions::") + field), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(fcntl(fresh[0], F_GETFD) + fcntl(fresh[1], F_GETFD), -2);
+        EXPECT_EQ(transfer, 5u);
+    }
+    ASSERT_EQ(::pipe(ends), 0);
+    unsigned long transfer = 0;
+    auto duplex = DataInputOutputPipe::Create(PipeHandleFromDescriptor(ends[0]), PipeHandleFromDescriptor(ends[1]),
+                                              small, transfer);
+    EXPECT_EQ(transfer, 3u);
+    EXPECT_EQ(duplex->Write(reinterpret_cast<const unsigned char*>(data.data()), 10), 10u);
+    EXPECT_EQ(duplex->Read(buffer, 7), 7u);  // the Default protocol: the whole count
+    EXPECT_EQ(std::string(buffer, buffer + 7), data.substr(0, 7));
 }

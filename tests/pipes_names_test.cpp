@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <regex>
@@ -71,6 +72,8 @@ TEST(IpcNames, AreUniqueUuidNamesInTmpdirOrTheSystemDefaultCreateNothingOrThrowW
         EXPECT_EQ(dynamic_cast<const IOException*>(&e), nullptr);
         const std::string* description = boost::get_error_info<Korvel::DescriptionInfo>(e);
         EXPECT_EQ(description ? *description : "", "Failed to generate temp name");
+        const int* error = boost::get_error_info<Korvel::SystemErrorCodeInfo>(e);
+        EXPECT_EQ(error ? *error : 0, ENAMETOOLONG);  // the name tried could not be examined
         EXPECT_NE(boost::get_error_info<Korvel::CallStackInfo>(e), nullptr);
     }
 }

@@ -1,12 +1,16 @@
 #pragma once
 // Internal: the pipe core that DataInputPipe and DataOutputPipe share: the descriptor a pipe
-// owns, with the open, the chunked transfer loop and the logged close. Each direction hands
-// over the texts and source lines of its own log lines, written in its own source file, so
-// that every line names the pipe.
+// owns, with the open, the chunked transfer loop, the waits of a cancellable pipe and the
+// logged close. Each direction hands over the texts and source lines of its own log lines,
+// written in its own source file, so that every line names the pipe.
+#include <atomic>
+#include <chrono>
+#include <memory>
 #include <string>
 
 #include "IO/Detail/Log.h"
 #include "IO/Detail/ScopedDescriptor.h"
+#include "IO/Detail/WakeEvent.h"
 
 namespace Korvel {
 namespace Detail {
@@ -14,44 +18,90 @@ namespace Detail {
 // One direction's log lines, in the order they can happen. A value goes between `text` and
 // `after`; the severities are fixed by PipeDescriptor.
 struct PipeLog {
-    const char* function;     // the function open failures are reported as thrown from
-    LogSite openInterrupted;  // WARNING, then the open is retried
-    LogSite openFailed;       // ERROR, + name
-    LogSite openThrown;       // where the IOException is thrown from; `text` is its description
-    LogSite opened;           // INFO, name and descriptor as values
-    LogSite attempt;          // INFO, chunk size as value
-    LogSite failed;           // ERROR, errno as value, then strerror
-    LogSite interrupted;      // INFO, then the same chunk is asked again
-    LogSite failedReason;     // ERROR, + strerror, after a failure other than EINTR; may be absent
-    LogSite endOfFile;        // WARNING when a transfer moves 0 bytes; absent: 0 bytes is a step
-    LogSite moved;            // INFO, bytes moved + text
-    LogSite closing;          // INFO
-    LogSite closeFailed;      // WARNING
+    const char* function;       // the function open failures are reported as thrown from
+    LogSite openInterrupted;    // WARNING, then the open is retried
+    LogSite openFailed;         // ERROR, + name
+    LogSite openThrown;         // where the IOException is thrown from; `text` is its description
+    LogSite opened;             // INFO, name and descriptor as values
+    LogSite attempt;            // INFO, chunk size as value
+    LogSite failed;             // ERROR, errno as value, then strerror
+    LogSite interrupted;        // INFO, then the same chunk is asked again
+    LogSite failedReason;       // ERROR, + strerror, after a failure other than EINTR; may be absent
+    LogSite endOfFile;          // WARNING when a transfer moves 0 bytes; absent: 0 bytes is a step
+    LogSite moved;              // INFO, bytes moved + text
+    LogSite closing;            // INFO
+    LogSite closeFailed;        // WARNING
+    LogSite cancelled;          // WARNING, pipe name as value; once per pipe
+    LogSite waitLimit;          // WARNING, pipe name as value
+    const char* openCancelled;  // descriptions of an open given up
+    const char* openTimedOut;
 };
+
+// The most bytes one read() or write() may be asked to move.
+constexpr unsigned long long kMaxTransferSize = 1024 * 1024;
+
+// What a pipe does, made from the public options (whose defaults are the plain pipe) by From.
+struct PipeSettings {
+    bool closeOnExec;
+    bool cancellable;
+    std::chrono::milliseconds waitLimit;
+    unsigned long long transferSize;  // bytes one read() or write() is asked to move at most
+    std::shared_ptr<WakeEvent> canceller;
+
+    // Checks the public options (std::invalid_argument) and takes them over.
+    template <class Options>
+    static PipeSettings From(const Options& options)
+    {
+        Check(options.transferSize, options.waitLimit);
+        return {options.closeOnExec, options.cancellable || options.canceller, options.waitLimit, options.transferSize,
+                options.canceller ? options.canceller->m_event : nullptr};
+    }
+    static void Check(unsigned long long transferSize, std::chrono::milliseconds waitLimit);
+    // A pipe that waits in poll() rather than in the system call.
+    bool Waits() const { return cancellable || waitLimit.count() > 0; }
+};
+
+// Why a transfer or an open gave up.
+enum class PipeStop { None, Cancelled, WaitLimit };
 
 class PipeDescriptor {
 public:
-    // Bytes one read() or write() is asked to move at most.
-    static constexpr unsigned long long kChunkLimit = 1024;
-
     // Opens `name` with `flags`, retrying interrupted opens; on success the process ignores
-    // SIGPIPE. Throws IOException when the open fails. `log` must outlive the descriptor.
-    PipeDescriptor(const std::string& name, int flags, const PipeLog& log);
+    // SIGPIPE. Throws IOException when the open fails or is given up. `log` must outlive the
+    // descriptor.
+    PipeDescriptor(const std::string& name, int flags, const PipeLog& log, PipeSettings settings);
     // Owns an already-open `descriptor`; without one, every transfer fails and nothing is closed.
-    PipeDescriptor(ScopedDescriptor descriptor, const PipeLog& log);
+    PipeDescriptor(ScopedDescriptor descriptor, const PipeLog& log, PipeSettings settings);
     // Closes the descriptor, logging the close.
     ~PipeDescriptor();
     PipeDescriptor(const PipeDescriptor&) = delete;
     PipeDescriptor& operator=(const PipeDescriptor&) = delete;
 
-    // Move `size` bytes in read() / write() calls of at most kChunkLimit, retrying
+    unsigned long long TransferSize() const { return m_settings.transferSize; }
+    // From any thread; only a cancellable pipe is cancelled.
+    void Cancel();
+
+    // Move `size` bytes in read() / write() calls of at most TransferSize(), retrying
     // interrupted calls. True only when all moved; `count` (may be null) gets the bytes moved.
-    bool Read(unsigned char* buffer, unsigned long long size, unsigned long long* count) const;
-    bool Write(const unsigned char* data, unsigned long long size, unsigned long long* count) const;
+    bool Read(unsigned char* buffer, unsigned long long size, unsigned long long* count);
+    bool Write(const unsigned char* data, unsigned long long size, unsigned long long* count);
 
 private:
+    template <class Byte, class Call>
+    bool Transfer(Byte* data, unsigned long long size, unsigned long long* count, Call call, short events);
+    // Waits until the descriptor is ready for `events`, the pipe is cancelled or the wait limit passes.
+    PipeStop WaitFor(short events) const;
+    bool Cancelled() const;
+    void Report(PipeStop stop);
+    // Applies the settings to the descriptor just opened or taken over.
+    void Configure();
+
     ScopedDescriptor m_descriptor;
     const PipeLog& m_log;
+    PipeSettings m_settings;
+    std::unique_ptr<WakeEvent> m_cancel;  // the pipe's own Cancel; only when cancellable
+    std::string m_name;                   // for the WARNING lines: the FIFO, or "descriptor N"
+    std::atomic<bool> m_cancelReported{false};
 };
 
 }  // namespace Detail

@@ -4,18 +4,24 @@
 #include <boost/assert/source_location.hpp>
 #include <boost/throw_exception.hpp>
 
-#if defined(__has_builtin)
-#if __has_builtin(__builtin_COLUMN)
-#define KORVEL_THROW_COLUMN __builtin_COLUMN()
-#endif
-#endif
-#ifndef KORVEL_THROW_COLUMN
-#define KORVEL_THROW_COLUMN 0
-#endif
+#include "IO/Detail/Log.h"
 
 #define KORVEL_THROW(exception) \
-    ::boost::throw_exception((exception), ::boost::source_location(__FILE__, __LINE__, __func__, KORVEL_THROW_COLUMN))
+    ::boost::throw_exception((exception), ::boost::source_location(__FILE__, __LINE__, __func__, KORVEL_SOURCE_COLUMN))
 
-// The same, with the throw site and function of the caller of a shared helper.
-#define KORVEL_THROW_AT(exception, file, line, function) \
-    ::boost::throw_exception((exception), ::boost::source_location((file), (line), (function)))
+// The same for code shared by several classes that reports the throw at its caller's place:
+// KORVEL_THROW_AT(exception, site, function), where `site` is a LogSite written in the
+// caller's file with KORVEL_LOG_SITE (file, line and column) and `function` the name to report.
+#define KORVEL_THROW_AT(exception, site, function) \
+    ::boost::throw_exception((exception), ::Korvel::Detail::ThrowLocation((site), (function)))
+
+namespace Korvel {
+namespace Detail {
+
+inline boost::source_location ThrowLocation(const LogSite& site, const char* function)
+{
+    return boost::source_location(site.file, site.line, function, site.column);
+}
+
+}  // namespace Detail
+}  // namespace Korvel

@@ -13,6 +13,7 @@
 #include "IO/Detail/RefCounting.h"
 #include "IO/Detail/Throw.h"
 #include "IO/Exception.h"
+#include "IO/IWorkerEndHandler.h"
 #include "ZephException/CallStack.h"
 
 namespace Korvel {
@@ -40,6 +41,18 @@ void Pause()
 #elif defined(__aarch64__)
     asm volatile("yield");
 #endif
+}
+
+// Handlers that also implement IWorkerEndHandler hear that no more frames will come. Called
+// with the channel mutex held; a failing handler must not take the worker's end with it.
+void TellWorkerEnded(IDataAvailableHandler* handler)
+{
+    if (auto* ends = dynamic_cast<IWorkerEndHandler*>(handler)) {
+        try {
+            ends->OnWorkerEnded();
+        } catch (...) {
+        }
+    }
 }
 
 }  // namespace
@@ -97,6 +110,7 @@ CommunicationChannel::~CommunicationChannel()
     boost::this_thread::disable_interruption noInterruption;
     if (m_worker) {
         m_worker->interrupt();
+        m_cancelled = true;
         m_input->Cancel();
         {
             // Under the mutex, so a reader between its check and its wait cannot miss this.
@@ -132,10 +146,15 @@ unsigned long long CommunicationChannel::Read(unsigned char* buffer, unsigned lo
         }
     } presence(*this);
 
-    if (!ShouldAwakeReaderPredicate() && !m_workerEnded) {
-        // Still counted as inside Read while spinning, so the destructor waits for us.
-        lock.unlock();
-        SpinThenLock(lock, [this] { return m_dataAvailable || m_workerEnded || m_closing; });
+    if (!m_dataAvailable) {
+        // A thread asked to stop leaves before waiting, so a frame that lands while it spins
+        // is not taken by a reader that is on its way out.
+        boost::this_thread::interruption_point();
+        if (!WorkerInterruptionRequested() && !m_workerEnded) {
+            // Still counted as inside Read while spinning, so the destructor waits for us.
+            lock.unlock();
+            SpinThenLock(lock, [this] { return m_dataAvailable || m_workerEnded || m_closing; });
+        }
     }
     while (!ShouldAwakeReaderPredicate() && !m_workerEnded)
         m_readerCondition.wait(lock);
@@ -151,12 +170,16 @@ unsigned long long CommunicationChannel::Read(unsigned char* buffer, unsigned lo
         m_dataAvailable = false;
         m_workerCondition.notify_one();
         m_readPosition = 0;
+    } else if (m_readersInside > 1) {
+        // Bytes are left: another waiting reader may take them rather than sleep beside them.
+        m_readerCondition.notify_one();
     }
     return n;
 }
 
 void CommunicationChannel::Cancel()
 {
+    m_cancelled = true;
     m_input->Cancel();
 }
 
@@ -164,6 +187,8 @@ void CommunicationChannel::SetDataAvailableHandler(IDataAvailableHandler* handle
 {
     boost::lock_guard<boost::mutex> lock(m_mutex);
     m_handler = handler;
+    if (m_workerEnded)
+        TellWorkerEnded(handler);
 }
 
 bool CommunicationChannel::IsDataAvaliable() const
@@ -208,24 +233,25 @@ void CommunicationChannel::Thread()
 {
     StackDebugInfo::Descr scope("CommunicationChannel", "Thread");
     try {
-        std::vector<unsigned char> payload;
         for (;;) {
             boost::this_thread::interruption_point();
             // A short read leaves the missing bytes zero; nothing at all reads as length 0.
             unsigned long long length = 0;
-            m_input->Read(reinterpret_cast<unsigned char*>(&length), sizeof length);
-            // A length above the bound is treated like a corrupt one: nothing is allocated.
-            if (length == 0 || length > m_maxFrameLength)
+            const unsigned long long got = m_input->Read(reinterpret_cast<unsigned char*>(&length), sizeof length);
+            // A length above the bound is treated like a corrupt one: nothing is allocated. A
+            // read cut short by Cancel yields no frame.
+            if (length == 0 || length > m_maxFrameLength || (got < sizeof length && m_cancelled))
                 break;
-            // Throws for a length no buffer can hold; caught below like any other failure.
-            MakeRoom(payload, length);
-            payload.resize(length);
-            m_input->Read(payload.data(), length);
+            // No frame is held, so no reader looks at the frame buffer: the payload goes
+            // straight into it without the mutex. Bytes a short read leaves out keep what the
+            // buffer held. Throws for a length no buffer can hold, caught below.
+            MakeRoom(m_frame, length);
+            m_frame.resize(length);
+            if (m_input->Read(m_frame.data(), length) < length && m_cancelled)
+                break;
             boost::this_thread::interruption_point();
             {
                 boost::lock_guard<boost::mutex> lock(m_mutex);
-                MakeRoom(m_frame, length);
-                m_frame.assign(payload.begin(), payload.end());
                 m_dataAvailable = true;
                 if (m_handler)
                     m_handler->OnDataAvailable(length);
@@ -248,6 +274,7 @@ void CommunicationChannel::Thread()
     boost::lock_guard<boost::mutex> lock(m_mutex);
     m_workerEnded = true;
     m_readerCondition.notify_all();
+    TellWorkerEnded(m_handler);
 }
 
 }  // namespace Core

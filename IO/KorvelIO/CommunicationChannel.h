@@ -27,6 +27,14 @@
 /// - A Read woken by the destruction of the channel with no frame held returns 0 and copies
 ///   nothing; the destructor waits for such readers to leave Read before it frees anything.
 /// - A Read asking for more than is left of the held frame gets only what is left.
+/// - A handler that also implements IWorkerEndHandler is told when the worker ends, or at once
+///   when it is set after that (DataAvailableDescriptor uses this).
+/// - After Cancel, an input read that comes back short ends the worker without a frame made up
+///   of missing bytes: over a cancellable pipe, Cancel ends the worker and readers get 0.
+/// - A reader that leaves bytes of the held frame passes the wake-up on to another waiting
+///   reader.
+/// - Read with no frame held is an interruption point of the calling boost::thread, also when a
+///   frame lands while it spins: boost::thread_interrupted leaves it and nothing is consumed.
 ///
 /// A waiting reader, and the worker waiting for its frame to be read, first spin for a few tens
 /// of microseconds (pausing, and yielding the CPU now and then) before they park: a frame that
@@ -72,7 +80,8 @@ public:
     /// Without a worker: the input's Read. With a worker: blocks until a frame is held, then
     /// copies up to `size` bytes of it; 0 when the worker has ended and no frame is held.
     unsigned long long Read(unsigned char* buffer, unsigned long long size) override;
-    /// Cancels the input only; serves both the input and the output side.
+    /// Cancels the input; serves both the input and the output side. A read of the worker that
+    /// the cancelled input cuts short then ends the worker instead of delivering a frame.
     void Cancel() override;
     void SetDataAvailableHandler(IDataAvailableHandler* handler) override;
     bool IsDataAvaliable() const override;
@@ -121,6 +130,9 @@ private:
     std::atomic<bool> m_dataAvailable{false};
     std::atomic<bool> m_workerEnded{false};
     std::atomic<bool> m_closing{false};
+    // Set by Cancel: a read that then comes back short ends the worker instead of making up
+    // the missing bytes.
+    std::atomic<bool> m_cancelled{false};
     unsigned m_readersInside = 0;
     mutable boost::mutex m_mutex;
     boost::condition_variable m_workerCondition;

@@ -6,6 +6,10 @@
 #include "IO/Detail/RefCounting.h"
 #include "IO/KorvelIO/DataInputPipe.h"
 #include "IO/KorvelIO/DataOutputPipe.h"
+#include "IO/Detail/ScopedDescriptor.h"
+#include "IO/KorvelIO/PipeHandle.h"
+#include "IO/KorvelIO/Protocols/ByteDataInputDefaultProtocol.h"
+#include "IO/KorvelIO/Protocols/ByteDataOutputDefaultProtocol.h"
 #include "IO/KorvelIO/Protocols/ByteDataInputRawProtocol.h"
 #include "IO/KorvelIO/Protocols/ByteDataOutputRawProtocol.h"
 
@@ -33,6 +37,24 @@ boost::intrusive_ptr<IByteDataInputOutput> DataInputOutputPipe::Create(const std
     std::unique_ptr<IByteDataInputProtocol> inputProtocol(new ByteDataInputRawProtocol);
     std::unique_ptr<IByteDataOutputProtocol> outputProtocol(new ByteDataOutputRawProtocol);
     return Create(name, std::move(inputProtocol), std::move(outputProtocol), flag, transferSize);
+}
+
+boost::intrusive_ptr<IByteDataInputOutput> DataInputOutputPipe::Create(void* inputHandle, void* outputHandle,
+                                                                       const PipeOptions& options,
+                                                                       unsigned long& transferSize)
+{
+    // Both owned from here on: whatever throws below closes what no side has taken yet.
+    Detail::ScopedDescriptor input(DescriptorFromPipeHandle(inputHandle));
+    Detail::ScopedDescriptor output(DescriptorFromPipeHandle(outputHandle));
+    boost::intrusive_ptr<DataInputOutputPipe> duplex(new DataInputOutputPipe(std::string(), false));
+    std::unique_ptr<IByteDataInputProtocol> inputProtocol(new ByteDataInputDefaultProtocol);
+    std::unique_ptr<IByteDataOutputProtocol> outputProtocol(new ByteDataOutputDefaultProtocol);
+    duplex->SetInputPipe(
+        DataInputPipe::Create(PipeHandleFromDescriptor(input.release()), std::move(inputProtocol), options));
+    duplex->SetOutputPipe(
+        DataOutputPipe::Create(PipeHandleFromDescriptor(output.release()), std::move(outputProtocol), options));
+    transferSize = options.transferSize;
+    return duplex;
 }
 
 DataInputOutputPipe::DataInputOutputPipe(const std::string& /*name*/, bool /*flag*/) : m_pipeHandle(nullptr) {}

@@ -8,9 +8,10 @@
 /// output side and then the input side. No lock.
 ///
 /// Its pipe handle is null: the pipe name and flag given to Create are not used, so the two
-/// sides Create builds (handle-based DataInputPipe and DataOutputPipe) have no descriptor,
+/// sides the name-taking Create functions build (handle-based DataInputPipe and DataOutputPipe) have no descriptor,
 /// never touch one that belongs to someone else, and fail every transfer (logged, 0 bytes).
-/// Install working sides with SetInputPipe and SetOutputPipe.
+/// Install working sides with SetInputPipe and SetOutputPipe, or build the duplex over two
+/// descriptors with the handle-taking Create.
 #include "ZephExport/Export.h"
 #include <memory>
 #include <string>
@@ -20,6 +21,7 @@
 #include "IO/IByteDataInputOutput.h"
 #include "IO/IByteDataInputProtocol.h"
 #include "IO/IByteDataOutputProtocol.h"
+#include "IO/KorvelIO/PipeOptions.h"
 #include "ZephPointer/RefCountImpl.h"
 
 namespace Korvel {
@@ -38,6 +40,14 @@ public:
     /// The same with the Raw protocols.
     static boost::intrusive_ptr<IByteDataInputOutput> Create(const std::string& name, bool flag,
                                                              unsigned long& transferSize);
+    /// A duplex over two already-open descriptors in the encoding of PipeHandle.h (a child's
+    /// stdout and stdin pipes, say), which it owns from the call on, closing both also when
+    /// Create throws. The sides are a DataInputPipe and a DataOutputPipe with `options` and the
+    /// Default protocols, so each Read and Write moves the whole count or reports 0, as a
+    /// CommunicationChannel expects. Writes options.transferSize to `transferSize`. Cancel
+    /// reaches the input side only; options.canceller reaches both. The pipe handle stays null.
+    static boost::intrusive_ptr<IByteDataInputOutput> Create(void* inputHandle, void* outputHandle,
+                                                             const PipeOptions& options, unsigned long& transferSize);
 
     /// Null (see above): the value both sides were created with.
     void* GetPipeHandle();

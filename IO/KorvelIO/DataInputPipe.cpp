@@ -7,6 +7,7 @@
 #include "IO/Detail/ScopedDescriptor.h"
 #include "IO/Detail/RefCounting.h"
 #include "IO/KorvelIO/PipeHandle.h"
+#include "IO/KorvelIO/PipeOptions.h"
 #include "IO/KorvelIO/Protocols/ByteDataInputDefaultProtocol.h"
 
 namespace Korvel {
@@ -30,29 +31,55 @@ constexpr Detail::PipeLog kLog = {
     KORVEL_LOG_SITE(" bytes have been read"),
     KORVEL_LOG_SITE("Closing input pipe"),
     KORVEL_LOG_SITE("Failed to close descriptor of an input pipe"),
+    KORVEL_LOG_SITE("Reading from the input pipe ", " has been cancelled"),
+    KORVEL_LOG_SITE("Reading from the input pipe ", " stopped: the other process sent nothing within the wait limit"),
+    "Failed to open input pipe: cancelled",
+    "Failed to open input pipe: wait limit reached",
 };
 
 }  // namespace
 
-boost::intrusive_ptr<IByteDataInputEx> DataInputPipe::Create(const std::string& name, bool flag)
+boost::intrusive_ptr<IByteDataInputEx> DataInputPipe::Create(const std::string& name, bool /*flag*/)
+{
+    return Create(name, PipeOptions());
+}
+
+boost::intrusive_ptr<IByteDataInputEx> DataInputPipe::Create(const std::string& name, const PipeOptions& options)
 {
     std::unique_ptr<IByteDataInputProtocol> protocol(new ByteDataInputDefaultProtocol);
-    return Create(name, std::move(protocol), flag);
+    return Create(name, std::move(protocol), options);
 }
 
 boost::intrusive_ptr<IByteDataInputEx> DataInputPipe::Create(const std::string& name,
                                                              std::unique_ptr<IByteDataInputProtocol> protocol,
                                                              bool /*flag*/)
 {
-    return Make(std::make_unique<Detail::PipeDescriptor>(name, O_RDONLY, kLog), std::move(protocol));
+    return Create(name, std::move(protocol), PipeOptions());
+}
+
+boost::intrusive_ptr<IByteDataInputEx> DataInputPipe::Create(const std::string& name,
+                                                             std::unique_ptr<IByteDataInputProtocol> protocol,
+                                                             const PipeOptions& options)
+{
+    return Make(std::make_unique<Detail::PipeDescriptor>(name, O_RDONLY, kLog, Detail::PipeSettings::From(options)),
+                std::move(protocol));
 }
 
 boost::intrusive_ptr<IByteDataInputEx> DataInputPipe::Create(void* handle,
                                                              std::unique_ptr<IByteDataInputProtocol> protocol)
 {
-    // Owned from here on: a failing allocation closes it.
+    return Create(handle, std::move(protocol), PipeOptions());
+}
+
+boost::intrusive_ptr<IByteDataInputEx> DataInputPipe::Create(void* handle,
+                                                             std::unique_ptr<IByteDataInputProtocol> protocol,
+                                                             const PipeOptions& options)
+{
+    // Owned from here on: invalid options or a failing allocation close it.
     Detail::ScopedDescriptor descriptor(DescriptorFromPipeHandle(handle));
-    return Make(std::make_unique<Detail::PipeDescriptor>(std::move(descriptor), kLog), std::move(protocol));
+    return Make(
+        std::make_unique<Detail::PipeDescriptor>(std::move(descriptor), kLog, Detail::PipeSettings::From(options)),
+        std::move(protocol));
 }
 
 boost::intrusive_ptr<IByteDataInputEx> DataInputPipe::Make(std::unique_ptr<Detail::PipeDescriptor> descriptor,
@@ -85,7 +112,10 @@ unsigned long long DataInputPipe::Read(unsigned char* buffer, unsigned long long
     return m_protocol->Read(buffer, size);
 }
 
-void DataInputPipe::Cancel() {}
+void DataInputPipe::Cancel()
+{
+    m_descriptor->Cancel();
+}
 
 bool DataInputPipe::ReadRaw(unsigned char* buffer, unsigned long long size, unsigned long long* readCount)
 {
@@ -94,7 +124,7 @@ bool DataInputPipe::ReadRaw(unsigned char* buffer, unsigned long long size, unsi
 
 unsigned long long DataInputPipe::GetMaxReadSizeAtTime()
 {
-    return Detail::PipeDescriptor::kChunkLimit;
+    return m_descriptor->TransferSize();
 }
 
 KORVEL_DEFINE_REFCOUNT(DataInputPipe, m_refCount)

@@ -2,15 +2,16 @@
 /// \file
 /// DataInputPipe: the reading end of a named pipe (FIFO) that the caller has already made;
 /// the library never creates or removes one. Read goes through a read protocol that the
-/// pipe owns; ReadRaw moves bytes with read() calls of at most 1024 bytes, retrying
-/// interrupted calls and logging every system call at INFO.
+/// pipe owns; ReadRaw moves bytes with read() calls of at most 1024 bytes (or the transfer
+/// size of PipeOptions), retrying interrupted calls and logging every system call at INFO.
 ///
 /// Created by a Create function (count 1), destroyed by its last Release, which closes the
 /// descriptor. No lock. Creating by name blocks in open() until a peer opens the FIFO for
-/// writing: a peer that never opens blocks the open, and the Create, forever. A successful
-/// open makes the whole process ignore SIGPIPE. Open failures throw IOException
-/// (DescriptionInfo, SystemErrorCodeInfo, DetailsInfo); nothing else throws: transfer
-/// failures are logged and reported through false and counts.
+/// writing: a peer that never opens blocks the open, and the Create, forever, unless
+/// PipeOptions bound or cancel the wait. A successful open makes the whole process ignore
+/// SIGPIPE. Open failures throw IOException (DescriptionInfo, SystemErrorCodeInfo,
+/// DetailsInfo); nothing else throws: transfer failures are logged and reported through
+/// false and counts.
 ///
 /// The handle-taking Create opens nothing. Its handle is an already-open descriptor in the
 /// encoding of PipeHandle.h, and the pipe owns it from the call on (closing it on
@@ -24,6 +25,7 @@
 
 #include "IO/IByteDataInputEx.h"
 #include "IO/IByteDataInputProtocol.h"
+#include "IO/KorvelIO/PipeOptions.h"
 #include "ZephPointer/RefCountImpl.h"
 
 namespace Korvel {
@@ -45,6 +47,16 @@ public:
     /// `protocol` (must not be empty).
     static boost::intrusive_ptr<IByteDataInputEx> Create(void* handle,
                                                          std::unique_ptr<IByteDataInputProtocol> protocol);
+    ///@{
+    /// The same three with `options` (see PipeOptions.h); the flag-taking ones are these with
+    /// default options. Invalid options throw std::invalid_argument.
+    static boost::intrusive_ptr<IByteDataInputEx> Create(const std::string& name, const PipeOptions& options);
+    static boost::intrusive_ptr<IByteDataInputEx> Create(const std::string& name,
+                                                         std::unique_ptr<IByteDataInputProtocol> protocol,
+                                                         const PipeOptions& options);
+    static boost::intrusive_ptr<IByteDataInputEx> Create(void* handle, std::unique_ptr<IByteDataInputProtocol> protocol,
+                                                         const PipeOptions& options);
+    ///@}
 
     /// Replaces the protocol (possibly by none) without binding it: bind it yourself with
     /// SetByteDataInput.
@@ -52,12 +64,13 @@ public:
 
     /// The protocol's Read; without a protocol logs an ERROR and returns 0.
     unsigned long long Read(unsigned char* buffer, unsigned long long size) override;
-    /// Does not interrupt a read blocked on another thread.
+    /// Without PipeOptions::cancellable, does nothing: a read blocked on another thread stays
+    /// blocked. With it, ends such a read and every later one (see PipeOptions.h).
     void Cancel() override;
     /// True only with all `size` bytes read; `readCount` (may be null) gets the bytes placed
     /// in the buffer either way. End of file and errors stop it with false.
     bool ReadRaw(unsigned char* buffer, unsigned long long size, unsigned long long* readCount) override;
-    /// 1024.
+    /// 1024, or PipeOptions::transferSize.
     unsigned long long GetMaxReadSizeAtTime() override;
 
     int AddRef() const override;

@@ -3,14 +3,26 @@
 #include <sys/types.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "IO/Detail/RefCounting.h"
+#include "IO/Detail/SystemError.h"
 #include "IO/Detail/Throw.h"
 #include "IO/Exception.h"
 
 namespace Korvel {
 namespace Core {
+
+namespace {
+
+// A failed open, seek or flush: the system's text is the description as well. No file name is
+// attached: the stream's GetFilename gives it, and reports of this stream never carried it.
+IOException SystemFailure(int error)
+{
+    const Detail::SystemError failure{error};
+    return IOException() << DescriptionInfo(failure.Text()) << failure;
+}
+
+}  // namespace
 
 boost::intrusive_ptr<IDataOutput> DataOutputFile::Create(const Korvel::ioPath& path)
 {
@@ -32,17 +44,17 @@ DataOutputFile::DataOutputFile(const Korvel::ioPath& path) : m_path(path)
     // Should the bookkeeping allocation fail, reset closes the stream before throwing.
     m_file.reset(file, &DataOutputFile::Fclose);
     if (!file)
-        KORVEL_THROW(IOException() << DescriptionInfo(std::strerror(openError)));
+        KORVEL_THROW(SystemFailure(openError));
 
     // Each failure below leaves the constructor; m_file then closes the opened stream.
     if (fseeko(file, 0, SEEK_END) != 0)
-        KORVEL_THROW(IOException() << DescriptionInfo(std::strerror(errno)));
+        KORVEL_THROW(SystemFailure(errno));
     const off_t size = ftello(file);
     if (size == -1)
-        KORVEL_THROW(IOException() << DescriptionInfo(std::strerror(errno)));
+        KORVEL_THROW(SystemFailure(errno));
     m_size = static_cast<unsigned long long>(size);
     if (fseeko(file, 0, SEEK_SET) != 0)
-        KORVEL_THROW(IOException() << DescriptionInfo(std::strerror(errno)));
+        KORVEL_THROW(SystemFailure(errno));
 }
 
 bool DataOutputFile::Good() const
@@ -55,7 +67,7 @@ unsigned long long DataOutputFile::Write(const unsigned char* data, unsigned lon
     const unsigned long long written = std::fwrite(data, 1, size, m_file.get());
     // Flushed on every call so nothing waits in stdio's buffer between calls.
     if (std::fflush(m_file.get()) != 0)
-        KORVEL_THROW(IOException() << DescriptionInfo(std::strerror(errno)));
+        KORVEL_THROW(SystemFailure(errno));
     return written;
 }
 
@@ -80,7 +92,7 @@ void DataOutputFile::SetPosition(unsigned long long position)
 {
     // Beyond 2^63-1 the offset turns negative and the system refuses it with EINVAL.
     if (fseeko(m_file.get(), static_cast<off_t>(position), SEEK_SET) != 0)
-        KORVEL_THROW(IOException() << DescriptionInfo(std::strerror(errno)));
+        KORVEL_THROW(SystemFailure(errno));
 }
 
 KORVEL_DEFINE_LOCKABLE(DataOutputFile, m_lock)

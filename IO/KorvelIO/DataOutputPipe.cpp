@@ -7,6 +7,7 @@
 #include "IO/Detail/ScopedDescriptor.h"
 #include "IO/Detail/RefCounting.h"
 #include "IO/KorvelIO/PipeHandle.h"
+#include "IO/KorvelIO/PipeOptions.h"
 #include "IO/KorvelIO/Protocols/ByteDataOutputDefaultProtocol.h"
 
 namespace Korvel {
@@ -30,29 +31,55 @@ constexpr Detail::PipeLog kLog = {
     KORVEL_LOG_SITE(" bytes have been written"),
     KORVEL_LOG_SITE("Closing output pipe"),
     KORVEL_LOG_SITE("Failed to close descriptor of an output pipe"),
+    KORVEL_LOG_SITE("Writing to the output pipe ", " has been cancelled"),
+    KORVEL_LOG_SITE("Writing to the output pipe ", " stopped: the other process took nothing within the wait limit"),
+    "Failed to open output pipe: cancelled",
+    "Failed to open output pipe: wait limit reached",
 };
 
 }  // namespace
 
-boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(const std::string& name, bool flag)
+boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(const std::string& name, bool /*flag*/)
+{
+    return Create(name, PipeOptions());
+}
+
+boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(const std::string& name, const PipeOptions& options)
 {
     std::unique_ptr<IByteDataOutputProtocol> protocol(new ByteDataOutputDefaultProtocol);
-    return Create(name, std::move(protocol), flag);
+    return Create(name, std::move(protocol), options);
 }
 
 boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(const std::string& name,
                                                                std::unique_ptr<IByteDataOutputProtocol> protocol,
                                                                bool /*flag*/)
 {
-    return Make(std::make_unique<Detail::PipeDescriptor>(name, O_WRONLY, kLog), std::move(protocol));
+    return Create(name, std::move(protocol), PipeOptions());
+}
+
+boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(const std::string& name,
+                                                               std::unique_ptr<IByteDataOutputProtocol> protocol,
+                                                               const PipeOptions& options)
+{
+    return Make(std::make_unique<Detail::PipeDescriptor>(name, O_WRONLY, kLog, Detail::PipeSettings::From(options)),
+                std::move(protocol));
 }
 
 boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(void* handle,
                                                                std::unique_ptr<IByteDataOutputProtocol> protocol)
 {
-    // Owned from here on: a failing allocation closes it.
+    return Create(handle, std::move(protocol), PipeOptions());
+}
+
+boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(void* handle,
+                                                               std::unique_ptr<IByteDataOutputProtocol> protocol,
+                                                               const PipeOptions& options)
+{
+    // Owned from here on: invalid options or a failing allocation close it.
     Detail::ScopedDescriptor descriptor(DescriptorFromPipeHandle(handle));
-    return Make(std::make_unique<Detail::PipeDescriptor>(std::move(descriptor), kLog), std::move(protocol));
+    return Make(
+        std::make_unique<Detail::PipeDescriptor>(std::move(descriptor), kLog, Detail::PipeSettings::From(options)),
+        std::move(protocol));
 }
 
 boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Make(std::unique_ptr<Detail::PipeDescriptor> descriptor,
@@ -85,7 +112,10 @@ unsigned long long DataOutputPipe::Write(const unsigned char* data, unsigned lon
     return m_protocol->Write(data, size);
 }
 
-void DataOutputPipe::Cancel() {}
+void DataOutputPipe::Cancel()
+{
+    m_descriptor->Cancel();
+}
 
 bool DataOutputPipe::WriteRaw(const unsigned char* data, unsigned long long size, unsigned long long* writtenCount)
 {
@@ -94,7 +124,7 @@ bool DataOutputPipe::WriteRaw(const unsigned char* data, unsigned long long size
 
 unsigned long long DataOutputPipe::GetMaxWriteSizeAtTime()
 {
-    return Detail::PipeDescriptor::kChunkLimit;
+    return m_descriptor->TransferSize();
 }
 
 KORVEL_DEFINE_REFCOUNT(DataOutputPipe, m_refCount)

@@ -2,17 +2,18 @@
 /// \file
 /// DataOutputPipe: the writing end of a named pipe (FIFO) that the caller has already made;
 /// the library never creates or removes one. Write goes through a write protocol that the
-/// pipe owns; WriteRaw moves bytes with write() calls of at most 1024 bytes, retrying
-/// interrupted calls and logging every system call at INFO. The pipe keeps no buffer: every
-/// accepted byte is already in the system's pipe.
+/// pipe owns; WriteRaw moves bytes with write() calls of at most 1024 bytes (or the transfer
+/// size of PipeOptions), retrying interrupted calls and logging every system call at INFO.
+/// The pipe keeps no buffer: every accepted byte is already in the system's pipe.
 ///
 /// Created by a Create function (count 1), destroyed by its last Release, which closes the
 /// descriptor (the reading peer then meets end of file). No lock. Creating by name blocks in
 /// open() until a peer opens the FIFO for reading: a peer that never opens blocks the open,
-/// and the Create, forever. A successful open makes the whole process ignore SIGPIPE, so
-/// writing after the reader has gone fails with EPIPE. Open failures throw IOException
-/// (DescriptionInfo, SystemErrorCodeInfo, DetailsInfo); nothing else throws: transfer
-/// failures are logged and reported through false and counts.
+/// and the Create, forever, unless PipeOptions bound or cancel the wait. A successful open
+/// makes the whole process ignore SIGPIPE, so writing after the reader has gone fails with
+/// EPIPE. Open failures throw IOException (DescriptionInfo, SystemErrorCodeInfo,
+/// DetailsInfo); nothing else throws: transfer failures are logged and reported through
+/// false and counts.
 ///
 /// The handle-taking Create opens nothing. Its handle is an already-open descriptor in the
 /// encoding of PipeHandle.h, and the pipe owns it from the call on (closing it on
@@ -26,6 +27,7 @@
 
 #include "IO/IByteDataOutputEx.h"
 #include "IO/IByteDataOutputProtocol.h"
+#include "IO/KorvelIO/PipeOptions.h"
 #include "ZephPointer/RefCountImpl.h"
 
 namespace Korvel {
@@ -47,6 +49,17 @@ public:
     /// `protocol` (must not be empty).
     static boost::intrusive_ptr<IByteDataOutputEx> Create(void* handle,
                                                           std::unique_ptr<IByteDataOutputProtocol> protocol);
+    ///@{
+    /// The same three with `options` (see PipeOptions.h); the flag-taking ones are these with
+    /// default options. Invalid options throw std::invalid_argument.
+    static boost::intrusive_ptr<IByteDataOutputEx> Create(const std::string& name, const PipeOptions& options);
+    static boost::intrusive_ptr<IByteDataOutputEx> Create(const std::string& name,
+                                                          std::unique_ptr<IByteDataOutputProtocol> protocol,
+                                                          const PipeOptions& options);
+    static boost::intrusive_ptr<IByteDataOutputEx> Create(void* handle,
+                                                          std::unique_ptr<IByteDataOutputProtocol> protocol,
+                                                          const PipeOptions& options);
+    ///@}
 
     /// Replaces the protocol (possibly by none) without binding it: bind it yourself with
     /// SetByteDataOutput.
@@ -54,12 +67,13 @@ public:
 
     /// The protocol's Write; without a protocol logs an ERROR and returns 0.
     unsigned long long Write(const unsigned char* data, unsigned long long size) override;
-    /// Does not interrupt a write blocked on another thread.
+    /// Without PipeOptions::cancellable, does nothing: a write blocked on another thread stays
+    /// blocked. With it, ends such a write and every later one (see PipeOptions.h).
     void Cancel() override;
     /// True only with all `size` bytes taken; `writtenCount` (may be null) gets the bytes
     /// taken either way. An error (EPIPE when the reader has gone) stops it with false.
     bool WriteRaw(const unsigned char* data, unsigned long long size, unsigned long long* writtenCount) override;
-    /// 1024.
+    /// 1024, or PipeOptions::transferSize.
     unsigned long long GetMaxWriteSizeAtTime() override;
 
     int AddRef() const override;

@@ -68,11 +68,12 @@ bool HasIfoExtension(const std::filesystem::path& entry)
     return strcasecmp(entry.extension().c_str(), ".ifo") == 0;
 }
 
-// Pressed DVD-ROM is ID_CDROM_MEDIA_DVD; every recordable and dual-layer kind adds a suffix
-// (_DVD_R, _DVD_PLUS_RW_DL, _DVD_RAM, ...). CDs (_CD*) and Blu-ray (_BD*) don't match.
+// Pressed DVD-ROM is ID_CDROM_MEDIA_DVD, pressed HD DVD ID_CDROM_MEDIA_HDDVD; every recordable
+// and dual-layer kind adds a suffix (_DVD_R, _DVD_PLUS_RW_DL, _HDDVD_RAM, ...). CDs (_CD*) and
+// Blu-ray (_BD*) don't match.
 bool IsDvdMediaFlag(const std::string& flag)
 {
-    return flag.rfind("ID_CDROM_MEDIA_DVD", 0) == 0;
+    return flag.rfind("ID_CDROM_MEDIA_DVD", 0) == 0 || flag.rfind("ID_CDROM_MEDIA_HDDVD", 0) == 0;
 }
 
 // Releases an entry on every way out of a scope.

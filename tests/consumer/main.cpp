@@ -9,6 +9,10 @@ int main()
     unsigned char buffer[8];
     if (input->Read(buffer, sizeof buffer) != 3)
         return 1;
+    // The stream form of MD5Generate is libZephIO's own; the byte-vector form is ZephHash's.
+    if (Korvel::Core::MD5Generate(Korvel::Core::DataInputMemory::Create(bytes, sizeof bytes), "c") !=
+        "8886122116989d404dbdd3950a9a9f64")
+        return 1;
     try {
         input->SetPosition(4);
     } catch (const Korvel::Core::IOException& e) {

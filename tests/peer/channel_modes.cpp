@@ -1,5 +1,7 @@
 // Modes of the channel and fault tests. Each opens TO for reading, then FROM for writing (the
 // test opens them the other way round).
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -72,11 +74,32 @@ int Frames(const Args& args)
     return 0;
 }
 
+// Opens the FIFOs, writes the first `sent` bytes of a 1000-byte frame (0: nothing), and then
+// stays silent until killed.
+int Silent(const Args& args, std::streamsize sent)
+{
+    if (args.size() != 2)
+        return 2;
+    std::ifstream unused(args[0]);
+    std::ofstream out(args[1], std::ios::binary);
+    std::string frame(8 + 1000, 'x');
+    const uint64_t length = 1000;
+    frame.replace(0, 8, reinterpret_cast<const char*>(&length), 8);
+    if (!out.write(frame.data(), sent).flush())
+        return 9;
+    for (;;)
+        pause();
+}
+
 }  // namespace
 
 std::vector<Mode> ChannelModes()
 {
-    return {{"exchange", "TO FROM SEED MAXSIZE", Exchange}, {"frames", "TO FROM", Frames}};
+    return {{"exchange", "TO FROM SEED MAXSIZE", Exchange},
+            {"frames", "TO FROM", Frames},
+            {"silent", "TO FROM", [](const Args& args) { return Silent(args, 0); }},
+            {"half-header", "TO FROM", [](const Args& args) { return Silent(args, 4); }},
+            {"half-frame", "TO FROM", [](const Args& args) { return Silent(args, 12); }}};
 }
 
 }  // namespace ZephPeer

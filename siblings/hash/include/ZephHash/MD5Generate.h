@@ -1,4 +1,7 @@
 #pragma once
+/// \file
+/// MD5 of a byte vector, from the sibling library ZephHash: link ZephIO::ZephHash (CMake) or
+/// use the pkg-config module zephio.
 #include "ZephExport/Export.h"
 #include <string>
 #include <vector>

@@ -1,0 +1,76 @@
+#pragma once
+/// \file
+/// PipeOptions: what the options-taking Create functions of DataInputPipe, DataOutputPipe
+/// and DataInputOutputPipe add to a pipe; and PipeCanceller, which stops many pipes at once.
+/// A default-constructed PipeOptions gives exactly the pipe of the other Create functions.
+///
+/// - closeOnExec: a FIFO is opened with O_CLOEXEC; a handed-over descriptor gets FD_CLOEXEC.
+/// - cancellable: Cancel, from any thread, ends a Read or Write blocked in the pipe within
+///   milliseconds. The call returns what it moved so far (ReadRaw and WriteRaw report false
+///   with their count), one WARNING line names the pipe, and every later call returns at once
+///   with nothing moved and no system call.
+/// - waitLimit: a Read or Write that has waited this long for the peer (no byte moved)
+///   returns what it moved so far, with a WARNING line; the pipe stays usable. An open by
+///   name waits at most this long for the peer, then throws.
+/// - transferSize: the most bytes one system call moves (GetMaxReadSizeAtTime and
+///   GetMaxWriteSizeAtTime return it). Above the system's default pipe buffer (64 KiB) the
+///   pipe asks for a buffer of that size, and goes on with the smaller one where refused.
+/// - canceller: cancelling it cancels every pipe created with it (as their own Cancel does),
+///   and also an open by name still waiting for its peer, which then throws.
+///
+/// An open that is cancelled or reaches its wait limit throws IOException as a failed open
+/// does: DescriptionInfo "Failed to open input pipe: cancelled" (or ": wait limit reached",
+/// or "output"), SystemErrorCodeInfo ECANCELED (ETIMEDOUT), DetailsInfo its system text.
+///
+/// A pipe that waits (cancellable, a canceller or a wait limit) puts its descriptor in
+/// non-blocking mode and waits in poll(), which costs no CPU; that mode is shared by every
+/// duplicate of a handed-over descriptor. Invalid options make Create throw
+/// std::invalid_argument (a handed-over descriptor is closed then, as on any failed Create).
+#include "ZephExport/Export.h"
+#include <chrono>
+#include <memory>
+
+namespace Korvel {
+namespace Detail {
+class WakeEvent;
+struct PipeSettings;
+}  // namespace Detail
+
+namespace Core {
+
+/// The largest PipeOptions::transferSize: 1 MiB.
+constexpr unsigned long long kMaxPipeTransferSize = 1024 * 1024;
+
+/// Cancels every pipe created with options that carry it (see PipeOptions.h). Shared by
+/// those pipes; thread-safe.
+class ZEPH_API PipeCanceller {
+public:
+    /// A canceller not yet cancelled.
+    static std::shared_ptr<PipeCanceller> Create();
+    ~PipeCanceller();
+    PipeCanceller(const PipeCanceller&) = delete;
+    PipeCanceller& operator=(const PipeCanceller&) = delete;
+
+    /// Cancels for good, from any thread; later calls change nothing.
+    void Cancel();
+    /// True once Cancel has been called.
+    bool IsCancelled() const;
+
+private:
+    friend struct Detail::PipeSettings;
+    PipeCanceller();
+
+    std::shared_ptr<Detail::WakeEvent> m_event;
+};
+
+/// Opt-in behaviour of a pipe (see PipeOptions.h).
+struct PipeOptions {
+    bool closeOnExec = false;                  ///< O_CLOEXEC on open; FD_CLOEXEC on a handed-over descriptor
+    bool cancellable = false;                  ///< Cancel() ends a blocked Read/Write (see canceller too)
+    std::chrono::milliseconds waitLimit{0};    ///< 0: wait without limit; never negative
+    unsigned long long transferSize = 1024;    ///< bytes per system call, 1 .. kMaxPipeTransferSize
+    std::shared_ptr<PipeCanceller> canceller;  ///< optional; implies cancellable
+};
+
+}  // namespace Core
+}  // namespace Korvel
