@@ -3,8 +3,8 @@
 # Usage: scripts/fuzz.sh [--merge] [--runs N] [seconds-per-target] [target ...]   (default 60 s)
 #   --runs N  at most N executions per target (with no seconds given: no time limit)
 #   --merge   afterwards, merge the inputs the run found into fuzz/corpus/<target>/ with
-#             libFuzzer's -merge=1: only those that add coverage go in, so the corpus stays
-#             small and the next run starts where this one stopped
+#             libFuzzer's -merge=1: only those that reach new code go in (hit counts aside),
+#             so the corpus stays small and the next run starts where this one stopped
 set -euo pipefail
 cd "$(dirname "$0")/.."
 merge=0
@@ -47,7 +47,7 @@ for fuzzer in build/fuzz/fuzz/*_fuzz; do
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$name.log")
   found=$(find "$work/$name" -type f | wc -l)
   if [ "$merge" = 1 ]; then
-    "$fuzzer" -merge=1 -timeout=10 -rss_limit_mb=2048 "$corpus" "$work/$name" >"$work/$name-merge.log" 2>&1 ||
+    "$fuzzer" -merge=1 -use_counters=0 -timeout=10 -rss_limit_mb=2048 "$corpus" "$work/$name" >"$work/$name-merge.log" 2>&1 ||
       { status=1; tail -n 20 "$work/$name-merge.log"; }
     summary+=("$name: ${runs:-?} executions ($label), $found new inputs, corpus $before -> $(find "$corpus" -type f | wc -l) inputs")
   else
