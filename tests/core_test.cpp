@@ -48,7 +48,7 @@ bool TryLockFromAnotherThread(ILockable& lockable)
 
 }  // namespace
 
-TEST(RefCount, SharedAcrossInterfacesAndThreadsAndTheLastReleaseDestroysOnce)
+TEST(RefCountAndLock, CountSharedAcrossInterfacesAndThreadsLastReleaseDestroysOnceLocksExclude)
 {
     int destroyed = 0;
     auto probe = ZephTest::ScriptedOutput::Create();
@@ -72,10 +72,8 @@ TEST(RefCount, SharedAcrossInterfacesAndThreadsAndTheLastReleaseDestroysOnce)
     EXPECT_EQ(destroyed, 0);
     c.reset();
     EXPECT_EQ(destroyed, 1);
-}
 
-TEST(Lock, TryLockFailsWhileHeldAndAutoLockReleasesOnAnException)
-{
+    // A stream's lock: TryLock fails while another thread holds it; AutoLock lets go on a throw.
     boost::intrusive_ptr<IDataInput> input = DataInputMemory::Create(kBytes, sizeof kBytes);
     input->Lock();
     EXPECT_FALSE(TryLockFromAnotherThread(*input));

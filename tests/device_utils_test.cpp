@@ -84,9 +84,15 @@ void WriteFile(const std::string& path, const std::string& content = "")
 
 }  // namespace
 
-TEST(DeviceUtils, EmptyArgumentsThrowWithTheirOwnFunctionName)
+TEST(DeviceUtils, EmptyArgumentsThrowWithTheirOwnNameAndTheFirstLocalVolumeBeginningThePathWins)
 {
-    FakeLayer layer({}, {});
+    FakeLayer layer({{0, "Disc", false, "srv0"},
+                     {1, "Disc", true, "disk3"},
+                     {2, "Disc2", true, "disk4"},
+                     {3, "Cafe", true, "disk6"},
+                     {4, "Cafe\xCC\x81", true, "disk5"},
+                     {5, "Bare", true, std::nullopt}},
+                    {});
     ExpectArgumentError([] { DetermineDeviceIdForVolume(""); }, "volumePath is empty", "DetermineDeviceIdForVolume");
     ExpectArgumentError([] { IsVolumeDVD(""); }, "volumePath is empty", "IsVolumeDVD");
     ExpectArgumentError([] { ObtainDeviceEntryForDeviceId(""); }, "deviceId is empty", "ObtainDeviceEntryForDeviceId");
@@ -96,18 +102,6 @@ TEST(DeviceUtils, EmptyArgumentsThrowWithTheirOwnFunctionName)
     ExpectArgumentError([] { ObtainFullBSDDevicePathForVolumePath("", false); }, "volumePath is empty",
                         "DetermineDeviceIdForVolume");
     EXPECT_FALSE(IsDVDFromFolder(""));
-    EXPECT_EQ(layer.volumeQueries, 0);
-}
-
-TEST(DeviceUtils, FirstLocalVolumeWhoseFolderBeginsThePathWins)
-{
-    FakeLayer layer({{0, "Disc", false, "srv0"},
-                     {1, "Disc", true, "disk3"},
-                     {2, "Disc2", true, "disk4"},
-                     {3, "Cafe", true, "disk6"},
-                     {4, "Cafe\xCC\x81", true, "disk5"},
-                     {5, "Bare", true, std::nullopt}},
-                    {});
     EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Disc/a/file"), "disk3");  // server volume skipped
     EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Disc2/file"), "disk3");   // a prefix on text
     EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Caf\xC3\xA9/x"),
@@ -115,7 +109,7 @@ TEST(DeviceUtils, FirstLocalVolumeWhoseFolderBeginsThePathWins)
     EXPECT_EQ(DetermineDeviceIdForVolume("/Volumes/Bare"), "");
     EXPECT_EQ(DetermineDeviceIdForVolume("/home/Volumes/Disc"), "");
     EXPECT_EQ(DetermineDeviceIdForVolume("/volumes/Disc"), "");
-    EXPECT_EQ(layer.volumeQueries, 6);  // the mount table once per query
+    EXPECT_EQ(layer.volumeQueries, 6);  // the mount table once per query, never for an empty argument
 }
 
 TEST(DeviceUtils, DevicePathsAndDvdMediaReleaseEveryEntryAndOnlyDeepPathsAreAsked)
