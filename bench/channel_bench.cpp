@@ -49,6 +49,7 @@
 #endif
 
 #include "BenchRow.h"
+#include "common/LatencySample.h"
 #include "common/FrameQueue.h"
 #include "IO/ZephIO.h"
 
@@ -506,10 +507,9 @@ double ReceiverPeakMiB(unsigned long long bound)
     return peak;
 }
 
-double Median(std::vector<double> v)
+double Median(const std::vector<double>& v)
 {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    return ZephCommon::Percentile(v, 0.5);
 }
 
 long long Argument(int argc, char** argv, int index, long long fallback)

@@ -25,6 +25,7 @@
 #include <glog/logging.h>
 
 #include "BenchRow.h"
+#include "common/LatencySample.h"
 
 #include "IO/KorvelIO/DataInputPipe.h"
 #include "IO/KorvelIO/DataOutputPipe.h"
@@ -138,10 +139,9 @@ double Run(Mode mode, size_t total)
     return written && read ? seconds : -1;
 }
 
-double Median(std::vector<double> v)
+double Median(const std::vector<double>& v)
 {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    return ZephCommon::Percentile(v, 0.5);
 }
 
 }  // namespace
