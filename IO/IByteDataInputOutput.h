@@ -13,7 +13,11 @@ namespace Core {
 /// A duplex byte stream. Implementations override both Cancels with one function.
 class ZEPH_API IByteDataInputOutput : public virtual IRefCountable,
                                       public virtual IByteDataInput,
-                                      public virtual IByteDataOutput {};
+                                      public virtual IByteDataOutput {
+public:
+    // Makes duplex->Cancel() unambiguous without adding a virtual function.
+    using IByteDataInput::Cancel;
+};
 
 }  // namespace Core
 }  // namespace Korvel

@@ -13,7 +13,12 @@ namespace Core {
 /// A framed duplex channel.
 class ZEPH_API IDataChannel : public virtual INotifyingByteDataInput,
                               public virtual IByteDataOutput,
-                              public virtual IRefCountable {};
+                              public virtual IRefCountable {
+public:
+    // Both sides declare a Cancel, which would make channel->Cancel() ambiguous. Naming one
+    // adds no virtual function: the call still reaches the implementation's single override.
+    using IByteDataInput::Cancel;
+};
 
 }  // namespace Core
 }  // namespace Korvel

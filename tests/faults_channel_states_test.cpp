@@ -352,7 +352,7 @@ TEST_F(ChannelWaits, OverCancellablePipesASilentPeerHoldsUpNeitherDestructionNor
             if (cancel) {
                 unsigned char byte = 0x5a;
                 auto read = ParkedRead(*link.channel, &byte);
-                static_cast<IByteDataInput&>(*link.channel).Cancel();
+                link.channel->Cancel();
                 EXPECT_EQ(Within(read, "the waiting reader"), 0u);
                 pollfd watched{descriptor.Descriptor(), POLLIN, 0};
                 EXPECT_EQ(poll(&watched, 1, 3000), 1);
