@@ -5,17 +5,11 @@ set -uo pipefail
 program=$1
 case=$2
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# shellcheck source-path=SCRIPTDIR source=support/example_check.sh
+. "$(dirname "$0")/support/example_check.sh"
 export TMPDIR=$work/fifos  # where the example's pipe names go
 mkdir "$TMPDIR"
 printf '%s/' "$TMPDIR" >"$work/pattern"
-
-fail() {
-    echo "FAIL ($case): $*" >&2
-    for f in "$work"/out "$work"/err; do [ -f "$f" ] && { echo "--- $f"; tail -20 "$f"; } >&2; done
-    exit 1
-}
 
 # Nothing in the FIFO folder, and (after a short grace) no process whose command line names
 # it, i.e. no peer. The pattern comes from a file so that grep does not match itself.
@@ -54,12 +48,7 @@ end-to-end | poll)  # poll: B waits for frames in its own poll() loop on a DataA
     expect_no_leftovers
     ;;
 bad-options)
-    while IFS= read -r args; do
-        # shellcheck disable=SC2086
-        run $args
-        [ $rc -ne 0 ] || fail "accepted: $args"
-        grep -q '^usage: frame_exchange' "$work/err" || fail "no usage text for: $args"
-    done <<'LIST'
+    expect_usage_errors frame_exchange <<'LIST'
 --frames abc
 --frames
 --frames -5

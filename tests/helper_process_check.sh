@@ -5,14 +5,8 @@
 set -uo pipefail
 program=$1
 case=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-fail() {
-    echo "FAIL ($case): $*" >&2
-    for f in "$work"/out "$work"/err; do [ -f "$f" ] && { echo "--- $f"; tail -20 "$f"; } >&2; done
-    exit 1
-}
+# shellcheck source-path=SCRIPTDIR source=support/example_check.sh
+. "$(dirname "$0")/support/example_check.sh"
 
 run() {  # run ARGS...: sets rc and took (ms); the tag in the environment marks our helpers
     local start
@@ -55,12 +49,7 @@ dies)
     echo "whole run $took ms"
     ;;
 bad-options)
-    while IFS= read -r args; do
-        # shellcheck disable=SC2086
-        run $args
-        [ $rc -eq 2 ] || fail "exit code $rc for: $args"
-        grep -q '^usage: helper_process' "$work/err" || fail "no usage text for: $args"
-    done <<'LIST'
+    expect_usage_errors helper_process <<'LIST'
 --helper
 --helper sleeps
 --requests 0
