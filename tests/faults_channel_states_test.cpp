@@ -72,17 +72,21 @@ struct Link {
     boost::intrusive_ptr<IDataChannel> channel;
     ChildProcess peer;
 
+    // With `inputOptions`, this side's input is a pipe with those options over the FIFO opened
+    // here (so a wait limit does not bound the open), and its output a cancellable pipe.
     explicit Link(bool worker = true, unsigned long long bound = ~0ull, const char* mode = "frames",
-                  bool cancellable = false)
+                  const PipeOptions* inputOptions = nullptr)
         : peer(ZephTest::StartPeer({mode, to.path, from.path}, ChildProcess::Stdin::Pipe))
     {
-        PipeOptions options;
-        options.cancellable = true;
+        PipeOptions cancellable;
+        cancellable.cancellable = true;
         channel = ZephTest::FinishesWithin("opening the FIFOs", [&] {
-            auto output =
-                cancellable ? DataOutputPipe::Create(to.path, options) : DataOutputPipe::Create(to.path, false);
-            auto input =
-                cancellable ? DataInputPipe::Create(from.path, options) : DataInputPipe::Create(from.path, false);
+            if (!inputOptions)
+                return CommunicationChannel::Create(DataInputPipe::Create(from.path, false),
+                                                    DataOutputPipe::Create(to.path, false), worker, bound);
+            auto output = DataOutputPipe::Create(to.path, cancellable);
+            auto input = DataInputPipe::Create(PipeHandleFromDescriptor(open(from.path.c_str(), O_RDONLY | O_CLOEXEC)),
+                                               std::make_unique<ByteDataInputDefaultProtocol>(), *inputOptions);
             return CommunicationChannel::Create(input, output, worker, bound);
         });
         channel->SetDataAvailableHandler(&handler);
@@ -333,34 +337,125 @@ TEST_F(ChannelWaits, TheDescriptorIsReadableForEachFrameAndForTheWorkersEnd)
     }
 }
 
-// Over cancellable pipes a peer that went silent, before a frame or inside its length or its
-// payload, holds up neither destruction nor Cancel, which ends the worker without a frame made
-// up of the missing bytes.
-TEST_F(ChannelWaits, OverCancellablePipesASilentPeerHoldsUpNeitherDestructionNorCancel)
+// Over pipes made with options, a stop at any point of a frame (before it, inside its length,
+// inside its payload) ends the worker, wakes a waiting reader with nothing and announces no
+// frame made up of missing bytes, whichever stop it was: the pipe's own Cancel (reached through
+// the channel's), its PipeCanceller, a wait limit, or destruction, which is not held up either.
+TEST_F(ChannelWaits, OverPipesWithOptionsAStopAtAnyPointOfAFrameMakesUpNoFrame)
 {
+    enum class Stop { Cancel, Canceller, WaitLimit, Destruction };
+    const char* const names[] = {"Cancel", "canceller", "wait limit", "destruction"};
     struct Case {
         const char* mode;
         unsigned long long sent;
     };
     for (const Case& c : {Case{"silent", 0}, Case{"half-header", 4}, Case{"half-frame", 12}}) {
-        for (const bool cancel : {false, true}) {
-            SCOPED_TRACE(std::string(c.mode) + (cancel ? ", cancelled" : ""));
+        for (const Stop stop : {Stop::Cancel, Stop::Canceller, Stop::WaitLimit, Stop::Destruction}) {
+            // A wait limit before a frame is no end (next test).
+            if (stop == Stop::WaitLimit && c.sent == 0)
+                continue;
+            SCOPED_TRACE(std::string(c.mode) + ", " + names[static_cast<int>(stop)]);
+            PipeOptions options;
+            options.cancellable = true;
+            if (stop == Stop::Canceller)
+                options.canceller = PipeCanceller::Create();
+            if (stop == Stop::WaitLimit)
+                options.waitLimit = std::chrono::milliseconds(100);
             DataAvailableDescriptor descriptor;
-            Link link(true, ~0ull, c.mode, true);
+            Link link(true, ~0ull, c.mode, &options);
             link.channel->SetDataAvailableHandler(&descriptor);
-            ASSERT_TRUE(ZephTest::EventuallyTrue([&] { return WorkerBlockedInRead(c.sent, "poll"); }));
-            if (cancel) {
-                unsigned char byte = 0x5a;
-                auto read = ParkedRead(*link.channel, &byte);
-                link.channel->Cancel();
-                EXPECT_EQ(Within(read, "the waiting reader"), 0u);
-                pollfd watched{descriptor.Descriptor(), POLLIN, 0};
-                EXPECT_EQ(poll(&watched, 1, 3000), 1);
-                EXPECT_EQ(descriptor.Drain().kind, DataAvailableDescriptor::Kind::Ended);
+            if (stop != Stop::WaitLimit) {
+                ASSERT_TRUE(ZephTest::EventuallyTrue([&] { return WorkerBlockedInRead(c.sent, "poll"); }));
             }
-            const auto start = std::chrono::steady_clock::now();
-            link.channel.reset();
-            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(10));
+            if (stop == Stop::Destruction) {
+                const auto start = std::chrono::steady_clock::now();
+                link.channel.reset();
+                EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(10));
+                EXPECT_EQ(descriptor.Drain().kind, DataAvailableDescriptor::Kind::Ended);
+                continue;
+            }
+            unsigned char byte = 0x5a;
+            if (stop != Stop::WaitLimit) {
+                auto read = ParkedRead(*link.channel, &byte);
+                if (stop == Stop::Cancel)
+                    link.channel->Cancel();
+                else
+                    options.canceller->Cancel();
+                EXPECT_EQ(Within(read, "the waiting reader"), 0u);
+            }
+            pollfd watched{descriptor.Descriptor(), POLLIN, 0};
+            ASSERT_EQ(poll(&watched, 1, 3000), 1);
+            EXPECT_EQ(descriptor.Drain().kind, DataAvailableDescriptor::Kind::Ended) << "a frame was made up";
+            EXPECT_EQ(link.channel->Read(&byte, 1), 0u);
+            EXPECT_EQ(byte, 0x5a);
         }
     }
+}
+
+// A wait limit that passes before the first byte of a frame is a quiet peer, not an end: the
+// worker waits again, and the frame that comes late arrives whole.
+TEST_F(ChannelWaits, AWaitLimitBetweenFramesIsNoEnd)
+{
+    PipeOptions options;
+    options.waitLimit = std::chrono::milliseconds(30);
+    DataAvailableDescriptor descriptor;
+    Link link(true, ~0ull, "frames", &options);
+    link.channel->SetDataAvailableHandler(&descriptor);
+    pollfd watched{descriptor.Descriptor(), POLLIN, 0};
+    for (int frame = 0; frame < 2; ++frame) {
+        EXPECT_EQ(poll(&watched, 1, 200), 0) << "the worker ended on a quiet peer";
+        link.Tell("frame 1000");
+        ASSERT_EQ(poll(&watched, 1, 3000), 1);
+        const auto event = descriptor.Drain();
+        ASSERT_EQ(event.kind, DataAvailableDescriptor::Kind::Frame);
+        ASSERT_EQ(event.size, 1000u);
+        std::string bytes(1000, '\0');
+        EXPECT_EQ(link.channel->Read(reinterpret_cast<unsigned char*>(&bytes[0]), 1000), 1000u);
+        EXPECT_EQ(bytes, std::string(1000, 'x'));
+    }
+}
+
+// Over default pipes, whose Cancel does nothing, the channel's Cancel changes nothing: the worker
+// goes on, and a payload that the peer's end cuts short is still stored and announced with
+// what the buffer held in place of the missing bytes. A handler that hears of the worker's end
+// is told once, however often set.
+TEST_F(ChannelWaits, CancelOverADefaultPipeChangesNothingAndAnEndIsToldOncePerHandler)
+{
+    struct Ends : ZephTest::RecordingHandler, IWorkerEndHandler {
+        std::atomic<int> ended{0};
+        void OnWorkerEnded() override { ++ended; }
+    } handler;
+    Link link;
+    link.channel->SetDataAvailableHandler(&handler);
+    link.channel->Cancel();
+    link.Tell("frame 3");
+    link.Tell("header 1000");
+    link.Tell("close");
+    ASSERT_TRUE(ZephTest::EventuallyTrue([&] { return handler.Sizes().size() == 1; }));
+    unsigned char frame[1000];
+    EXPECT_EQ(link.channel->Read(frame, 3), 3u);
+    ASSERT_TRUE(ZephTest::EventuallyTrue([&] { return handler.Sizes().size() == 2; }));
+    EXPECT_EQ(handler.Sizes()[1], 1000u);
+    std::memset(frame, 0x5a, sizeof frame);
+    EXPECT_EQ(link.channel->Read(frame, 1000), 1000u);
+    // The earlier frame's bytes, then the zeros of a grown buffer.
+    EXPECT_EQ(std::string(frame, frame + 3), "xxx");
+    EXPECT_TRUE(std::all_of(frame + 3, frame + 1000, [](unsigned char b) { return b == 0; }));
+    ASSERT_TRUE(ZephTest::EventuallyTrue([&] { return handler.ended == 1; }));
+    link.channel->SetDataAvailableHandler(&handler);
+    link.channel->SetDataAvailableHandler(nullptr);
+    link.channel->SetDataAvailableHandler(&handler);
+    EXPECT_EQ(handler.ended, 1);
+}
+
+// The length travels as 8 little-endian bytes, written and read byte by byte.
+TEST(ChannelFrame, TheLengthIsLittleEndianOnTheWire)
+{
+    const unsigned char wire[] = {0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01};
+    std::string written;
+    auto channel = CommunicationChannel::Create(DataInputMemory::Create(wire, sizeof wire),
+                                                DataOutputString::Create(&written), false);
+    EXPECT_EQ(channel->ReadHeader(), 0x0102030405060708u);
+    EXPECT_EQ(channel->Write(reinterpret_cast<const unsigned char*>("abc"), 3), 3u);
+    EXPECT_EQ(written, std::string("\x03\0\0\0\0\0\0\0abc", 11));
 }

@@ -196,8 +196,23 @@ bool PipeDescriptor::Cancelled() const
     return (m_cancel && m_cancel->IsSet()) || (m_settings.canceller && m_settings.canceller->IsSet());
 }
 
-void PipeDescriptor::Report(PipeStop stop)
+namespace {
+thread_local TransferStop lastStop;
+}
+
+void ClearTransferStop()
 {
+    lastStop = TransferStop{};
+}
+
+TransferStop LastTransferStop()
+{
+    return lastStop;
+}
+
+void PipeDescriptor::Report(PipeStop stop, unsigned long long moved)
+{
+    lastStop = TransferStop{stop, moved};
     if (stop == PipeStop::WaitLimit) {
         PIPE_LOG(m_log.waitLimit, WARNING) << m_name << m_log.waitLimit.after;
     } else if (!m_cancelReported.exchange(true)) {
@@ -237,7 +252,7 @@ bool PipeDescriptor::Transfer(Byte* data, unsigned long long size, unsigned long
     while (remaining != 0) {
         // A cancelled pipe makes no more system calls.
         if (m_cancel && Cancelled()) {
-            Report(PipeStop::Cancelled);
+            Report(PipeStop::Cancelled, total);
             break;
         }
         const unsigned long long chunk = std::min(remaining, m_settings.transferSize);
@@ -249,7 +264,7 @@ bool PipeDescriptor::Transfer(Byte* data, unsigned long long size, unsigned long
                (stop = WaitFor(events)) == PipeStop::None) {
         }
         if (stop != PipeStop::None) {
-            Report(stop);
+            Report(stop, total);
             break;
         }
         if (n < 0) {

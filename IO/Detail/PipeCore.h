@@ -10,6 +10,7 @@
 
 #include "IO/Detail/Log.h"
 #include "IO/Detail/ScopedDescriptor.h"
+#include "IO/Detail/TransferStop.h"
 #include "IO/Detail/WakeEvent.h"
 
 namespace Korvel {
@@ -61,9 +62,6 @@ struct PipeSettings {
     bool Waits() const { return cancellable || waitLimit.count() > 0; }
 };
 
-// Why a transfer or an open gave up.
-enum class PipeStop { None, Cancelled, WaitLimit };
-
 class PipeDescriptor {
 public:
     // Opens `name` with `flags`, retrying interrupted opens; on success the process ignores
@@ -92,7 +90,8 @@ private:
     // Waits until the descriptor is ready for `events`, the pipe is cancelled or the wait limit passes.
     PipeStop WaitFor(short events) const;
     bool Cancelled() const;
-    void Report(PipeStop stop);
+    // Logs the stop and records it for the calling thread (TransferStop.h).
+    void Report(PipeStop stop, unsigned long long moved);
     // Applies the settings to the descriptor just opened or taken over.
     void Configure();
 

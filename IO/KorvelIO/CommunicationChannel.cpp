@@ -12,6 +12,7 @@
 
 #include "IO/Detail/RefCounting.h"
 #include "IO/Detail/Throw.h"
+#include "IO/Detail/TransferStop.h"
 #include "IO/Exception.h"
 #include "IO/IWorkerEndHandler.h"
 #include "ZephException/CallStack.h"
@@ -43,16 +44,21 @@ void Pause()
 #endif
 }
 
-// Handlers that also implement IWorkerEndHandler hear that no more frames will come. Called
-// with the channel mutex held; a failing handler must not take the worker's end with it.
-void TellWorkerEnded(IDataAvailableHandler* handler)
+// The length travels little-endian whatever the host's byte order.
+constexpr unsigned kLengthBytes = 8;
+
+void EncodeLength(unsigned long long length, unsigned char (&bytes)[kLengthBytes])
 {
-    if (auto* ends = dynamic_cast<IWorkerEndHandler*>(handler)) {
-        try {
-            ends->OnWorkerEnded();
-        } catch (...) {
-        }
-    }
+    for (unsigned i = 0; i < kLengthBytes; ++i)
+        bytes[i] = static_cast<unsigned char>(length >> (8 * i));
+}
+
+unsigned long long DecodeLength(const unsigned char (&bytes)[kLengthBytes])
+{
+    unsigned long long length = 0;
+    for (unsigned i = 0; i < kLengthBytes; ++i)
+        length |= static_cast<unsigned long long>(bytes[i]) << (8 * i);
+    return length;
 }
 
 }  // namespace
@@ -110,7 +116,6 @@ CommunicationChannel::~CommunicationChannel()
     boost::this_thread::disable_interruption noInterruption;
     if (m_worker) {
         m_worker->interrupt();
-        m_cancelled = true;
         m_input->Cancel();
         {
             // Under the mutex, so a reader between its check and its wait cannot miss this.
@@ -179,7 +184,6 @@ unsigned long long CommunicationChannel::Read(unsigned char* buffer, unsigned lo
 
 void CommunicationChannel::Cancel()
 {
-    m_cancelled = true;
     m_input->Cancel();
 }
 
@@ -191,6 +195,19 @@ void CommunicationChannel::SetDataAvailableHandler(IDataAvailableHandler* handle
         TellWorkerEnded(handler);
 }
 
+void CommunicationChannel::TellWorkerEnded(IDataAvailableHandler* handler)
+{
+    auto* ends = dynamic_cast<IWorkerEndHandler*>(handler);
+    if (!ends || std::find(m_toldOfEnd.begin(), m_toldOfEnd.end(), ends) != m_toldOfEnd.end())
+        return;
+    m_toldOfEnd.push_back(ends);
+    // A failing handler must not take the worker's end with it.
+    try {
+        ends->OnWorkerEnded();
+    } catch (...) {
+    }
+}
+
 bool CommunicationChannel::IsDataAvaliable() const
 {
     boost::lock_guard<boost::mutex> lock(m_mutex);
@@ -199,8 +216,9 @@ bool CommunicationChannel::IsDataAvaliable() const
 
 unsigned long long CommunicationChannel::ReadHeader()
 {
-    unsigned long long length = 0;
-    m_input->Read(reinterpret_cast<unsigned char*>(&length), sizeof length);
+    unsigned char header[kLengthBytes] = {};
+    m_input->Read(header, sizeof header);
+    const unsigned long long length = DecodeLength(header);
     if (length > m_maxFrameLength)
         KORVEL_THROW(IOException() << DescriptionInfo("Frame length above the channel's bound")
                                    << DetailsInfo(std::to_string(length)));
@@ -209,8 +227,9 @@ unsigned long long CommunicationChannel::ReadHeader()
 
 unsigned long long CommunicationChannel::Write(const unsigned char* data, unsigned long long size)
 {
-    const unsigned long long length = size;
-    m_output->Write(reinterpret_cast<const unsigned char*>(&length), sizeof length);
+    unsigned char header[kLengthBytes];
+    EncodeLength(size, header);
+    m_output->Write(header, sizeof header);
     return m_output->Write(data, size);
 }
 
@@ -236,18 +255,28 @@ void CommunicationChannel::Thread()
         for (;;) {
             boost::this_thread::interruption_point();
             // A short read leaves the missing bytes zero; nothing at all reads as length 0.
-            unsigned long long length = 0;
-            const unsigned long long got = m_input->Read(reinterpret_cast<unsigned char*>(&length), sizeof length);
-            // A length above the bound is treated like a corrupt one: nothing is allocated. A
-            // read cut short by Cancel yields no frame.
-            if (length == 0 || length > m_maxFrameLength || (got < sizeof length && m_cancelled))
+            unsigned char header[kLengthBytes] = {};
+            Detail::ClearTransferStop();
+            m_input->Read(header, sizeof header);
+            const Detail::TransferStop headerStop = Detail::LastTransferStop();
+            // A peer quiet for a whole wait limit between frames has not gone: wait again.
+            if (headerStop.why == Detail::PipeStop::WaitLimit && headerStop.moved == 0)
+                continue;
+            // A cancelled input, or a peer that stalled inside the length: no length to trust.
+            if (headerStop.why != Detail::PipeStop::None)
+                break;
+            const unsigned long long length = DecodeLength(header);
+            // A length above the bound is treated like a corrupt one: nothing is allocated.
+            if (length == 0 || length > m_maxFrameLength)
                 break;
             // No frame is held, so no reader looks at the frame buffer: the payload goes
             // straight into it without the mutex. Bytes a short read leaves out keep what the
             // buffer held. Throws for a length no buffer can hold, caught below.
             MakeRoom(m_frame, length);
             m_frame.resize(length);
-            if (m_input->Read(m_frame.data(), length) < length && m_cancelled)
+            m_input->Read(m_frame.data(), length);
+            // A payload that a cancel or a stall cut short is no frame.
+            if (Detail::LastTransferStop().why != Detail::PipeStop::None)
                 break;
             boost::this_thread::interruption_point();
             {

@@ -5,7 +5,7 @@
 /// process). Created by Create (count 1), destroyed by its last Release; it has no lock of its
 /// own for callers.
 ///
-/// Frame on the wire: an 8-byte unsigned length in this machine's byte order, then that many
+/// Frame on the wire: an 8-byte unsigned length, little-endian on every host, then that many
 /// payload bytes. Every Write sends one frame with two writes of the output.
 ///
 /// Without a worker the caller reads synchronously: ReadHeader gives the next frame's length,
@@ -29,8 +29,13 @@
 /// - A Read asking for more than is left of the held frame gets only what is left.
 /// - A handler that also implements IWorkerEndHandler is told when the worker ends, or at once
 ///   when it is set after that (DataAvailableDescriptor uses this).
-/// - After Cancel, an input read that comes back short ends the worker without a frame made up
-///   of missing bytes: over a cancellable pipe, Cancel ends the worker and readers get 0.
+/// - Over a pipe made with PipeOptions (directly, or as the input side of the library's duplex
+///   pipe or standard-input adapter), a length or payload that a cancel (the pipe's own Cancel,
+///   which Cancel here reaches, or its PipeCanceller) or a wait limit cut short never becomes a
+///   frame: the worker ends instead, and readers get 0. A wait limit that passes before any
+///   byte of a frame has come is no end: the worker waits again, so a quiet peer does not end
+///   the channel. Over other inputs a short read is not looked at: the missing bytes stay zero
+///   (or what an earlier frame left there).
 /// - A reader that leaves bytes of the held frame passes the wake-up on to another waiting
 ///   reader.
 /// - Read with no frame held is an interruption point of the calling boost::thread, also when a
@@ -54,6 +59,7 @@
 #include "IO/IByteDataInput.h"
 #include "IO/IByteDataOutput.h"
 #include "IO/IDataChannel.h"
+#include "IO/IWorkerEndHandler.h"
 
 namespace Korvel {
 namespace Core {
@@ -80,8 +86,8 @@ public:
     /// Without a worker: the input's Read. With a worker: blocks until a frame is held, then
     /// copies up to `size` bytes of it; 0 when the worker has ended and no frame is held.
     unsigned long long Read(unsigned char* buffer, unsigned long long size) override;
-    /// Cancels the input; serves both the input and the output side. A read of the worker that
-    /// the cancelled input cuts short then ends the worker instead of delivering a frame.
+    /// Calls the input's Cancel and nothing else; serves both the input and the output side.
+    /// Over an input whose Cancel does nothing it changes nothing.
     void Cancel() override;
     void SetDataAvailableHandler(IDataAvailableHandler* handler) override;
     bool IsDataAvaliable() const override;
@@ -111,6 +117,9 @@ private:
     ~CommunicationChannel() override;
 
     bool WorkerInterruptionRequested() const;
+    // Tells `handler` of the worker's end if it listens for it and was not told yet. Called
+    // with the mutex held.
+    void TellWorkerEnded(IDataAvailableHandler* handler);
     // Spins a few tens of microseconds for `ready` (read without the mutex) and the mutex to
     // be free, then takes the mutex anyway: a waiter that the other side answers at once skips
     // the condition variable's wake-up, and an idle one still parks.
@@ -130,9 +139,8 @@ private:
     std::atomic<bool> m_dataAvailable{false};
     std::atomic<bool> m_workerEnded{false};
     std::atomic<bool> m_closing{false};
-    // Set by Cancel: a read that then comes back short ends the worker instead of making up
-    // the missing bytes.
-    std::atomic<bool> m_cancelled{false};
+    // The handlers already told of the worker's end, each told once; only compared.
+    std::vector<const void*> m_toldOfEnd;
     unsigned m_readersInside = 0;
     mutable boost::mutex m_mutex;
     boost::condition_variable m_workerCondition;
