@@ -84,10 +84,9 @@ void Md5OfAFile(benchmark::State& state)
 {
     ScratchFile file;
     auto input = DataInputFile::Create(Korvel::ioPath(file.Path()));
-    const std::function<std::string()> contenders[] = {
-        [&] { return MD5Generate(input, ""); },
-        [&] { return MD5GenerateStreaming(input, "", 1 << 20); },
-        [&] { return MD5GenerateStreaming(input, "", 1 << 16); }};
+    const std::function<std::string()> contenders[] = {[&] { return MD5Generate(input, ""); },
+                                                       [&] { return MD5GenerateStreaming(input, "", 1 << 20); },
+                                                       [&] { return MD5GenerateStreaming(input, "", 1 << 16); }};
     const std::vector<std::string> names = {"MD5Generate, whole buffer", "MD5GenerateStreaming, 1 MiB pieces",
                                             "MD5GenerateStreaming, 64 KiB pieces"};
     ZephBench::Contest contest(names, {"", ">= 0.91 (within 1.1x)", ">= 0.91 (within 1.1x)"});
