@@ -12,10 +12,10 @@ namespace Korvel {
 /// description, the system's error text and number, the position a seek asked for, the file
 /// concerned, and the function, source file and line of the throw. For example (one line):
 ///
-/// \code
+/// \verbatim
 ///   Korvel::Core::IOException: Can not open file for reading: No such file or directory,
 ///   file "/data/in.bin", in Create at DataInputFile.cpp:21
-/// \endcode
+/// \endverbatim
 ///
 /// An exception with no details (the bit reader's end of input) gives its class and throw
 /// location only: the call that threw tells the cause. The call stack is left out. For any

@@ -5,6 +5,7 @@
 /// reference nor the stream's lock: hold the lock around the call when the stream is shared.
 ///
 /// \code
+///   auto input = Korvel::Core::DataInputFile::Create(Korvel::ioPath("in.bin"));
 ///   std::vector<unsigned char> bytes = Korvel::Core::StreamToBuffer(input.get(), false);
 /// \endcode
 #include "ZephExport/Export.h"

@@ -10,6 +10,9 @@
 //               pipes with the default transfer size of 1024 bytes and with larger ones, and
 //               without a worker (ReadHeader, then Read straight from the pipe). Plain:
 //               an 8-byte write, then 1024-byte (or 64 KiB) writes, and the same reads.
+//   bulk recipe the one-way job one ingredient at a time (docs/usage.md): INFO logged to a
+//               file as by a program that never turned glog down, then logging off, a 1 MiB
+//               transfer size, B with and without a worker, and 4 MiB frames.
 //   peak memory a receiving process whose peer announces a 2^30-byte frame and sends four
 //               bytes, with a 1 MiB frame bound and without.
 // ZeroMQ and nng run as their users would: a send from the caller's buffer (the library copies
@@ -60,6 +63,7 @@ namespace {
 
 constexpr size_t kSmall = 64;
 constexpr size_t kLarge = 1 << 20;
+constexpr size_t kHuge = 4 << 20;  // the bulk recipe's largest frames
 constexpr size_t kChunk = 1024;    // the pipes' per-system-call limit
 constexpr size_t kBig = 64 << 10;  // a larger transfer size
 
@@ -114,9 +118,11 @@ struct Place {
         unlink(toB.c_str());
         unlink(toA.c_str());
         unlink(socket.c_str());
+        unlink(Log().c_str());
         rmdir(dir.c_str());
     }
     std::string Address() const { return "ipc://" + socket; }
+    std::string Log() const { return dir + "/log"; }
 };
 
 // ---- one side of a message link ------------------------------------------------------------
@@ -538,6 +544,20 @@ MakeLink Side(bool sideA, Args... args)
     return [=](const Place& place) { return std::make_unique<L>(place, sideA, args...); };
 }
 
+// `make` in a process that logs at INFO (glog never configured, so to stderr) with its stderr
+// in a file, as a program that never turned logging down and keeps its output.
+MakeLink Logged(MakeLink make)
+{
+    return [=](const Place& place) {
+        const int log = open(place.Log().c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        if (log < 0 || dup2(log, 2) < 0)
+            Die("log file");
+        close(log);
+        FLAGS_minloglevel = google::GLOG_INFO;
+        return make(place);
+    };
+}
+
 std::vector<Contender> Peers()
 {
     std::vector<Contender> peers;
@@ -590,14 +610,23 @@ public:
     void PrintRow(const std::string& key, const std::string& baseline, const std::string& target,
                   bool percent = false) const
     {
-        if (!Has(key) || !Has(baseline))
+        PrintRow(key, *this, baseline, target, percent);
+    }
+
+    // The same against the `baseline` of another job of the same kind.
+    void PrintRow(const std::string& key, const Job& other, const std::string& baseline, const std::string& target,
+                  bool percent = false) const
+    {
+        if (!Has(key) || !other.Has(baseline))
             return;
         const double ratio =
-            m_roundTrip ? Us(key, &Run::seconds) / Us(baseline, &Run::seconds) : MBs(key) / MBs(baseline);
+            m_roundTrip ? Us(key, &Run::seconds) / other.Us(baseline, &Run::seconds) : MBs(key) / other.MBs(baseline);
         char text[32];
         std::snprintf(text, sizeof text, percent ? "%.0f %%" : "%.2fx", percent ? 100 * ratio : ratio);
-        ZephBench::PrintRow(What(key) + (m_roundTrip ? ", 64-byte round trip" : ", 1 MiB frames one way"),
-                            Figure(key, m_roundTrip), What(baseline) + " " + Figure(baseline, false), text, target);
+        ZephBench::PrintRow(What(key) + (m_roundTrip ? ", 64-byte round trip"
+                                                     : ", " + std::to_string(m_size >> 20) + " MiB frames one way"),
+                            Figure(key, m_roundTrip), other.What(baseline) + " " + other.Figure(baseline, false), text,
+                            target);
     }
 
     void PrintAll() const
@@ -670,9 +699,25 @@ int main(int argc, char** argv)
 
     Job trip(tripContenders, kSmall, trips, true);
     Job flow(flowContenders, kLarge, mebibytes, false);
+    // Logged runs (two lines per system call in each process) move a sixteenth of the bytes.
+    const auto oneMiB = Side<ChannelLink>(true, Wait::Header, 0, kLarge);
+    Job logged({{"logged", "channel, B with worker, INFO logged to a file",
+                 Logged(Side<ChannelLink>(true, Wait::Header)), Logged(Side<ChannelLink>(false, Wait::Handler))}},
+               kLarge, std::max(1LL, mebibytes / 16), false);
+    Job recipe({{"sync-1m", "channel, B without worker, 1 MiB transfer size", oneMiB,
+                 Side<ChannelLink>(false, Wait::Header, 0, kLarge)}},
+               kLarge, mebibytes, false);
+    Job huge({{"channel-1m-4m", "channel, B with worker, 1 MiB transfer size", oneMiB,
+               Side<ChannelLink>(false, Wait::Handler, 0, kLarge)},
+              {"sync-1m-4m", "channel, B without worker, 1 MiB transfer size", oneMiB,
+               Side<ChannelLink>(false, Wait::Header, 0, kLarge)}},
+             kHuge, std::max(1LL, mebibytes / 4), false);
     for (int r = 0; r < repeats; ++r) {
         trip.RunEach();
         flow.RunEach();
+        logged.RunEach();
+        recipe.RunEach();
+        huge.RunEach();
     }
 
     std::printf("round trip, 64-byte frames (%lld per run, median of %d runs; CPU of both processes)\n", trips,
@@ -680,6 +725,11 @@ int main(int argc, char** argv)
     trip.PrintAll();
     std::printf("one way, 1 MiB frames (%lld MiB per run, median of %d runs)\n", mebibytes, repeats);
     flow.PrintAll();
+    std::printf("bulk recipe, one way, 1 MiB frames (median of %d runs)\n", repeats);
+    logged.PrintAll();
+    recipe.PrintAll();
+    std::printf("bulk recipe, one way, 4 MiB frames (median of %d runs)\n", repeats);
+    huge.PrintAll();
 
     trip.PrintRow("thread", "plain", "(reference)");
     trip.PrintRow("sync", "plain", "(reference)");
@@ -701,6 +751,14 @@ int main(int argc, char** argv)
         flow.PrintRow(size, "zmq", ">= 1.0x");
         flow.PrintRow(size, "nng", ">= 1.0x");
     }
+
+    // The bulk recipe, step by step against the defaults with INFO logged.
+    for (const Job* job : {&flow, &recipe})
+        for (const char* key : {"channel", "channel-1m", "sync-1m"})
+            if (job->Has(key))
+                job->PrintRow(key, logged, "logged", "(recipe)");
+    huge.PrintRow("channel-1m-4m", logged, "logged", "(recipe)");
+    huge.PrintRow("sync-1m-4m", logged, "logged", "(recipe)");
 
     const double unboundedMiB = ReceiverPeakMiB(0);
     const double boundedMiB = ReceiverPeakMiB(1 << 20);

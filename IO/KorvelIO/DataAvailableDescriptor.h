@@ -17,13 +17,25 @@ namespace Core {
 /// readable (POLLIN) in the program's own loop. It becomes readable when the channel holds a
 /// frame, and when the channel's worker has ended; Drain tells which.
 ///
-///     pollfd watched{handler.Descriptor(), POLLIN, 0};
-///     // ... poll(&watched, 1, -1) returned it readable:
-///     const auto event = handler.Drain();
-///     if (event.kind == DataAvailableDescriptor::Kind::Frame)
-///         channel->Read(buffer, event.size);   // the whole frame, as announced
-///     else if (event.kind == DataAvailableDescriptor::Kind::Ended)
-///         ...                                  // no more frames: the peer has gone or sent its end
+/// \code
+///   #include <poll.h>
+///   #include "IO/ZephIO.h"
+///   using Korvel::Core::DataAvailableDescriptor;
+///
+///   DataAvailableDescriptor handler;   // declared first: it must outlive the channel
+///   auto channel = Korvel::Core::CommunicationChannel::Create(input, output, true);   // a worker
+///   channel->SetDataAvailableHandler(&handler);
+///   pollfd watched{handler.Descriptor(), POLLIN, 0};
+///   while (poll(&watched, 1, -1) >= 0) {   // the program's own loop, with its other descriptors
+///       const DataAvailableDescriptor::Event event = handler.Drain();
+///       if (event.kind == DataAvailableDescriptor::Kind::Frame) {
+///           std::vector<unsigned char> frame(event.size);
+///           channel->Read(frame.data(), event.size);   // the whole frame, as announced
+///       } else if (event.kind == DataAvailableDescriptor::Kind::Ended) {
+///           break;   // no more frames: the peer has gone or sent its end
+///       }
+///   }
+/// \endcode
 ///
 /// The descriptor stays readable while a drained-but-unread announcement would be lost: it is
 /// readable exactly while Drain has something to report. After the worker's end it stays

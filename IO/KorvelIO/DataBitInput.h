@@ -7,6 +7,7 @@
 /// speed matters.
 ///
 /// \code
+///   auto input = Korvel::Core::DataInputFile::Create(Korvel::ioPath("in.bin"));
 ///   Korvel::Core::DataBitInput bits(input);
 ///   unsigned long long version = bits.ReadBits(3);
 /// \endcode

@@ -8,6 +8,8 @@
 /// matters; the file output flushes to the system on every Write.
 ///
 /// \code
+///   std::string text;
+///   auto output = Korvel::Core::DataOutputString::Create(&text);
 ///   Korvel::Core::DataBitOutput bits(output);
 ///   bits.WriteBits(5, 3);
 ///   bits.Flush();

@@ -7,6 +7,8 @@
 /// it before the caller creates its FIFO or file.
 ///
 /// \code
+///   #include <sys/stat.h>   // mkfifo
+///
 ///   std::string name = Korvel::Core::GeneratePipeName();
 ///   mkfifo(name.c_str(), 0600);
 /// \endcode

@@ -13,6 +13,9 @@ int main()
     if (Korvel::Core::MD5Generate(Korvel::Core::DataInputMemory::Create(bytes, sizeof bytes), "c") !=
         "8886122116989d404dbdd3950a9a9f64")
         return 1;
+    if (Korvel::Core::MD5GenerateStreaming(Korvel::Core::DataInputMemory::Create(bytes, sizeof bytes), "c", 2) !=
+        "8886122116989d404dbdd3950a9a9f64")
+        return 1;
     try {
         input->SetPosition(4);
     } catch (const Korvel::Core::IOException& e) {

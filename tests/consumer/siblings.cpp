@@ -44,6 +44,11 @@ int main()
 #endif
 #ifdef USE_ZephHash
     failures += Korvel::Core::MD5Generate({'a', 'b'}, "c") != "900150983cd24fb0d6963f7d28e17f72";
+    Korvel::Core::MD5Hasher hasher;
+    const unsigned char ab[] = {'a', 'b'};
+    hasher.Add(ab, sizeof ab);
+    hasher.Add("c");
+    failures += hasher.Finish() != "900150983cd24fb0d6963f7d28e17f72";
 #endif
     std::cout << "siblings " << (failures == 0 ? "ok" : "FAILED") << "\n";
     return failures;
