@@ -23,7 +23,7 @@ namespace Core {
 ///     if (event.kind == DataAvailableDescriptor::Kind::Frame)
 ///         channel->Read(buffer, event.size);   // the whole frame, as announced
 ///     else if (event.kind == DataAvailableDescriptor::Kind::Ended)
-///         ...                                  // no more frames: the peer has gone or sent its end
+///         ...  // no more frames; event.end says why (WorkerEnd::EndFrame: the peer said goodbye)
 ///
 /// The descriptor stays readable while a drained-but-unread announcement would be lost: it is
 /// readable exactly while Drain has something to report. After the worker's end it stays
@@ -43,8 +43,9 @@ public:
     };
     /// The result of Drain.
     struct Event {
-        Kind kind;                ///< what happened
-        unsigned long long size;  ///< the frame's length for Kind::Frame, else 0
+        Kind kind;                             ///< what happened
+        unsigned long long size;               ///< the frame's length for Kind::Frame, else 0
+        WorkerEnd end = WorkerEnd::EndOfInput;  ///< why the worker ended, for Kind::Ended
     };
 
     /// Opens the descriptor (non-blocking, close-on-exec). Throws IOException (with the system
@@ -66,7 +67,7 @@ public:
     /// Called by the channel on its worker thread: a frame of `size` bytes is held.
     void OnDataAvailable(unsigned long long size) override;
     /// Called by the channel when its worker has ended.
-    void OnWorkerEnded() override;
+    void OnWorkerEnded(WorkerEnd reason) override;
 
 private:
     void Signal();
@@ -76,6 +77,7 @@ private:
     bool m_framePending = false;
     unsigned long long m_frameSize = 0;
     bool m_ended = false;
+    WorkerEnd m_endReason = WorkerEnd::EndOfInput;
 };
 
 }  // namespace Core
