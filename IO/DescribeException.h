@@ -13,7 +13,7 @@ namespace Korvel {
 /// concerned, and the function, source file and line of the throw. For example (one line):
 ///
 /// \code
-///   Korvel::Core::IOException: Can not open file for reading: No such file or directory (errno 2),
+///   Korvel::Core::IOException: Can not open file for reading: No such file or directory,
 ///   file "/data/in.bin", in Create at DataInputFile.cpp:21
 /// \endcode
 ///

@@ -1,4 +1,6 @@
 #pragma once
+// A table row is one line, however long: not reflowed.
+// clang-format off
 /// \file
 /// The library's exceptions. They carry no message of their own: everything a handler can
 /// learn travels in typed details (boost::error_info) and in the recorded throw location
@@ -11,35 +13,36 @@
 ///   }
 /// \endcode
 ///
-/// What each throwing operation attaches. In the Details column a quoted text is the
-/// DescriptionInfo, "code" the SystemErrorCodeInfo (errno, saved right after the failed call),
-/// "text" the DetailsInfo (its system text), "system" code, text and FilenameInfo (the file
-/// concerned), and "stack" the CallStackInfo.
+/// What each throwing operation attaches, and nothing else. In the Details column a quoted text
+/// is the DescriptionInfo, "system text" a DescriptionInfo that is the system's error text,
+/// "file" the FilenameInfo (the path concerned), "code" the SystemErrorCodeInfo (errno, saved
+/// right after the failed call), "text" the DetailsInfo (the system's error text) and "stack"
+/// the CallStackInfo.
 ///
 /// | Operation | Fails when | Thrown | Details |
 /// |---|---|---|---|
 /// | DataInputMemory, DataInputString, DataOutputString: SetPosition | past the end | IOException | SeekInfo |
-/// | DataInputFile::Create | the open fails | IOException | "Can not open file for reading", system, stack |
-/// | DataOutputFile::Create | open, seek to the end, size or seek back fails | IOException | system text, code, text |
-/// | DataOutputFile::Write, SetPosition | the flush, the seek fails | IOException | system text, code, text |
+/// | DataInputFile::Create | the open fails | IOException | file, "Can not open file for reading", text, stack |
+/// | DataOutputFile::Create | open, seek to the end, size or seek back fails | IOException | system text |
+/// | DataOutputFile::Write, SetPosition | the flush, the seek fails | IOException | system text |
 /// | DataBitInput::ReadBitsInt, ReadBits | the input ends; ReadBitsInt: over 8 bits | IOException | none |
-/// | DataInputPipe, DataOutputPipe by name | the open fails | IOException | "Failed to open input pipe", code, text
-/// (the name is logged) | | the same, with PipeOptions | the open is cancelled, times out | IOException | as above, see
-/// PipeOptions.h | | PipeCanceller, cancellable pipes | no eventfd | IOException | "Failed to create a wake
-/// descriptor", code, text | | DataAvailableDescriptor() | no descriptor | IOException | "No descriptor for frame
-/// announcements", code, text | | the pipes' options-taking Create | invalid PipeOptions | std::invalid_argument |
-/// message | | CommunicationChannel::ReadHeader | too long | IOException | "Frame length above the channel's bound",
-/// text | | GenerateTempFileName, GeneratePipeName | no free name | CoreException | "Failed to generate temp name",
-/// stack | | the device queries (DeviceUtils.h) | an empty argument | std::invalid_argument | message, line feed, stack
-/// | | DataBitInput::ReadBits | over 64 bits asked | std::invalid_argument | message | | DataInputMemory::Create | null
-/// data, non-zero size | std::invalid_argument | message | | DataOutputString::Write | position + size overflows |
-/// std::length_error | message |
+/// | DataInputPipe, DataOutputPipe by name (the name is logged) | the open fails | IOException | "Failed to open input pipe", code, text |
+/// | the same, with PipeOptions | the open is cancelled, times out | IOException | as above, see PipeOptions.h |
+/// | PipeCanceller, cancellable pipes | no eventfd | IOException | "Failed to create a wake descriptor", code, text |
+/// | DataAvailableDescriptor() | no descriptor | IOException | "No descriptor for frame announcements", code, text |
+/// | the pipes' options-taking Create | invalid PipeOptions | std::invalid_argument | message |
+/// | CommunicationChannel::ReadHeader | too long | IOException | "Frame length above the channel's bound", text |
+/// | GenerateTempFileName, GeneratePipeName | no free name | CoreException | "Failed to generate temp name", stack |
+/// | the device queries (DeviceUtils.h) | an empty argument | std::invalid_argument | message, line feed, stack |
+/// | DataBitInput::ReadBits | over 64 bits asked | std::invalid_argument | message |
+/// | DataInputMemory::Create | null data, non-zero size | std::invalid_argument | message |
+/// | DataOutputString::Write | position + size overflows | std::length_error | message |
 ///
-/// "system text": the DescriptionInfo is the system's error text. The output pipe's description
-/// says "output pipe"; the channel's text is the length read; name generation adds system when a
-/// name could not be examined (too long, no access). Every throw records its source file, line
-/// and function; a constructor's function is its class name ("DataOutputFile"). Allocation
-/// failures and boost's thread and random-device errors pass through unchanged.
+/// The output pipe's description says "output pipe"; the channel's text is the length read.
+/// Every throw records its source file, line and function: a constructor's function is its
+/// class name ("DataOutputFile"), name generation's is "SafeTempName". Allocation failures and
+/// boost's thread and random-device errors pass through unchanged.
+// clang-format on
 #include "ZephExport/Export.h"
 #include <exception>
 #include <stdexcept>

@@ -1,5 +1,9 @@
 // Reference counting, locks, exceptions, call stacks, logging and the helper libraries.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -16,6 +20,7 @@
 #include "IO/ZephIO.h"
 #include "ZephHash/MD5Generate.h"
 #include "support/Doubles.h"
+#include "support/Fifo.h"
 #include "support/LogCapture.h"
 #include "support/TempDir.h"
 
@@ -39,6 +44,40 @@ std::ostream& operator<<(std::ostream& out, const Costly& c)
 __attribute__((noinline)) void InnerFrame()
 {
     throw AddStack(std::invalid_argument("volumePath is empty"));
+}
+
+// Sets TMPDIR while it lives.
+struct ScopedTmpdir {
+    const char* old = std::getenv("TMPDIR");
+    const std::string saved = old ? old : "";
+    explicit ScopedTmpdir(const std::string& value) { setenv("TMPDIR", value.c_str(), 1); }
+    ~ScopedTmpdir() { old ? setenv("TMPDIR", saved.c_str(), 1) : unsetenv("TMPDIR"); }
+};
+
+// What `call` throws, on one line: the class, the function recorded and every detail attached.
+std::string Carried(const std::function<void()>& call)
+{
+    try {
+        call();
+    } catch (const Korvel::Exception& e) {
+        const auto* function = boost::get_error_info<boost::throw_function>(e);
+        std::string line = dynamic_cast<const IOException*>(&e) ? "IOException" : "CoreException";
+        line += std::string(" in ") + (function ? *function : "?");
+        if (const auto* description = boost::get_error_info<DescriptionInfo>(e))
+            line += ", description " + *description;
+        if (const auto* filename = boost::get_error_info<FilenameInfo>(e))
+            line += ", file " + *filename;
+        if (const auto* details = boost::get_error_info<DetailsInfo>(e))
+            line += ", details " + *details;
+        if (const int* code = boost::get_error_info<SystemErrorCodeInfo>(e))
+            line += ", errno " + std::to_string(*code);
+        if (const auto* seek = boost::get_error_info<IOException::SeekInfo>(e))
+            line += ", seek " + std::to_string(*seek);
+        if (const auto* stack = boost::get_error_info<CallStackInfo>(e))
+            line += stack->empty() ? ", empty stack" : ", stack";
+        return line;
+    }
+    return "no exception";
 }
 
 bool TryLockFromAnotherThread(ILockable& lockable)
@@ -106,8 +145,66 @@ TEST(CallStack, AddStackAttachesItAndDescrScopesShowOnTheirThreadOnly)
         EXPECT_NE(GetCallStack().find("ScopedWork (worker.cpp)"), std::string::npos) << GetCallStack();
         EXPECT_EQ(std::async(std::launch::async, [] { return GetCallStack(); }).get().find("ScopedWork"),
                   std::string::npos);
+        {
+            // Innermost first, as the frames above them are.
+            StackDebugInfo::Descr inner("frame.cpp", "InnerWork");
+            const std::string stack = GetCallStack();
+            EXPECT_LT(stack.find("InnerWork (frame.cpp)"), stack.find("ScopedWork (worker.cpp)")) << stack;
+        }
+        EXPECT_EQ(GetCallStack().find("InnerWork"), std::string::npos);
+        EXPECT_NE(GetCallStack().find("ScopedWork"), std::string::npos);
     }
     EXPECT_EQ(GetCallStack().find("ScopedWork"), std::string::npos);
+}
+
+TEST(Exceptions, EachThrowCarriesExactlyItsDetailsAndItsBareFunctionName)
+{
+    ZephTest::TempDir dir;
+    const std::string absent = dir.File("absent");
+    const auto text = [](int error) { return std::string(std::strerror(error)); };
+    const unsigned char byte = 0;
+    std::string two = "ab";
+    ZephTest::Fifo fifo;
+    const int reader = open(fifo.path.c_str(), O_RDWR | O_NONBLOCK);  // so opening it for writing cannot block
+    ASSERT_GE(reader, 0);
+    // A TMPDIR within the path limit, but no name in it is: no temporary name can be examined.
+    std::string tooDeep = dir.Path();
+    while (tooDeep.size() < 4060)
+        tooDeep += "/.";
+    const struct {
+        std::function<void()> call;
+        std::string carried;
+    } throws[] = {
+        {[&] { DataInputMemory::Create(&byte, 1)->SetPosition(2); }, "IOException in SetPosition, seek 2"},
+        {[&] { DataInputString::Create(&two)->SetPosition(3); }, "IOException in SetPosition, seek 3"},
+        {[&] { DataOutputString::Create(&two)->SetPosition(4); }, "IOException in SetPosition, seek 4"},
+        {[&] { DataInputFile::Create(ioPath(absent)); },
+         "IOException in Create, description Can not open file for reading, file " + absent + ", details " +
+             text(ENOENT) + ", stack"},
+        {[&] { DataOutputFile::Create(ioPath(dir.Path())); },
+         "IOException in DataOutputFile, description " + text(EISDIR)},
+        {[&] { DataOutputFile::Create(ioPath(fifo.path)); },
+         "IOException in DataOutputFile, description " + text(ESPIPE)},
+        {[&] { DataOutputFile::Create(ioPath(dir.File("out")))->SetPosition(1ULL << 63); },
+         "IOException in SetPosition, description " + text(EINVAL)},
+        {[&] { DataOutputFile::Create(ioPath("/dev/full"))->Write(&byte, 1); },
+         "IOException in Write, description " + text(ENOSPC)},
+        {[&] { DataBitInput(DataInputMemory::Create(&byte, 1)).ReadBitsInt(9); }, "IOException in ReadBitsInt"},
+        {[&] { DataBitInput(DataInputMemory::Create(&byte, 0)).ReadBitsInt(1); }, "IOException in ReadBitsInt"},
+        {[&] { DataInputPipe::Create(absent, false); },
+         "IOException in DataInputPipe, description Failed to open input pipe, details " + text(ENOENT) + ", errno " +
+             std::to_string(ENOENT)},
+        {[&] { DataOutputPipe::Create(absent, false); },
+         "IOException in DataOutputPipe, description Failed to open output pipe, details " + text(ENOENT) + ", errno " +
+             std::to_string(ENOENT)},
+        {[&] {
+             ScopedTmpdir tmpdir(tooDeep);
+             GenerateTempFileName();
+         },
+         "CoreException in SafeTempName, description Failed to generate temp name, stack"}};
+    for (const auto& [call, carried] : throws)
+        EXPECT_EQ(Carried(call), carried);
+    close(reader);
 }
 
 TEST(Exceptions, DescribeExceptionPutsWhatEachThrowCarriesOnOneLine)
@@ -122,10 +219,11 @@ TEST(Exceptions, DescribeExceptionPutsWhatEachThrowCarriesOnOneLine)
         std::function<void()> call;
         std::string line;  // up to the line number of the throw
     } throws[] = {{[&] { DataInputFile::Create(ioPath(absent)); },
-                   "Korvel::Core::IOException: Can not open file for reading" + system(ENOENT) + ", file \"" + absent +
-                       "\", in Create at DataInputFile.cpp:"},
+                   "Korvel::Core::IOException: Can not open file for reading: " + std::string(std::strerror(ENOENT)) +
+                       ", file \"" + absent + "\", in Create at DataInputFile.cpp:"},
                   {[&] { DataOutputFile::Create(ioPath(dir.Path())); },
-                   "Korvel::Core::IOException" + system(EISDIR) + ", in DataOutputFile at DataOutputFile.cpp:"},
+                   "Korvel::Core::IOException: " + std::string(std::strerror(EISDIR)) +
+                       ", in DataOutputFile at DataOutputFile.cpp:"},
                   {[&] { DataInputPipe::Create(absent, false); },
                    "Korvel::Core::IOException: Failed to open input pipe" + system(ENOENT) +
                        ", in DataInputPipe at DataInputPipe.cpp:"},

@@ -1,12 +1,13 @@
 #pragma once
-// Internal: the one way a throw reports a failed system call. Save errno right after the call,
-// then attach the failure to the exception with the other details:
+// Internal: the way a throw reports a failed system call with both its error number and its
+// text (a pipe's open, a descriptor the library makes). Save errno right after the call, then
+// attach the failure after the description:
 //
-//   const Detail::SystemError failure{errno, path};
-//   KORVEL_THROW(IOException() << DescriptionInfo("Can not open file for reading") << failure);
+//   const Detail::SystemError failure{errno};
+//   KORVEL_THROW(IOException() << DescriptionInfo("Failed to open input pipe") << failure);
 //
-// It adds the error number (SystemErrorCodeInfo), its system text (DetailsInfo) and, when one
-// is known, the file concerned (FilenameInfo), so every such exception answers the same questions.
+// It adds the error number (SystemErrorCodeInfo), then its system text (DetailsInfo). Throws
+// that carry other details (the file streams, name generation) attach their own.
 #include <cstring>
 #include <string>
 #include <type_traits>
@@ -17,8 +18,7 @@ namespace Korvel {
 namespace Detail {
 
 struct SystemError {
-    int number;                            // errno, saved right after the failed call
-    std::string filename = std::string();  // the file concerned, as UTF-8; empty when none is known
+    int number;  // errno, saved right after the failed call
 
     // The system's text for the error number (strerror).
     std::string Text() const { return std::strerror(number); }
@@ -29,8 +29,6 @@ typename std::enable_if<std::is_base_of<boost::exception, E>::value, const E&>::
     const E& e, const SystemError& failure)
 {
     e << SystemErrorCodeInfo(failure.number) << DetailsInfo(failure.Text());
-    if (!failure.filename.empty())
-        e << FilenameInfo(failure.filename);
     return e;
 }
 

@@ -3,9 +3,9 @@
 #include <sys/types.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "IO/Detail/RefCounting.h"
-#include "IO/Detail/SystemError.h"
 #include "IO/Detail/Throw.h"
 #include "IO/Exception.h"
 
@@ -17,8 +17,10 @@ boost::intrusive_ptr<IDataInput> DataInputFile::Create(const Korvel::ioPath& pat
     // Held by the pointer while checked, so a failed open is released during unwinding.
     boost::intrusive_ptr<DataInputFile> file(new DataInputFile(path));
     if (!file->Good()) {
-        const Detail::SystemError failure{errno, path.utf8string()};
-        KORVEL_THROW(AddStack(IOException() << DescriptionInfo("Can not open file for reading") << failure));
+        const int error = errno;
+        KORVEL_THROW(AddStack(IOException()
+                              << FilenameInfo(path.utf8string()) << DescriptionInfo("Can not open file for reading")
+                              << DetailsInfo(std::strerror(error))));
     }
     return file;
 }

@@ -3,9 +3,9 @@
 #include <sys/types.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "IO/Detail/RefCounting.h"
-#include "IO/Detail/SystemError.h"
 #include "IO/Detail/Throw.h"
 #include "IO/Exception.h"
 
@@ -14,12 +14,11 @@ namespace Core {
 
 namespace {
 
-// A failed open, seek or flush: the system's text is the description as well. No file name is
-// attached: the stream's GetFilename gives it, and reports of this stream never carried it.
+// A failed open, seek or flush carries the system's text as its description and nothing else:
+// no error number, no file name (GetFilename gives it), no call stack.
 IOException SystemFailure(int error)
 {
-    const Detail::SystemError failure{error};
-    return IOException() << DescriptionInfo(failure.Text()) << failure;
+    return IOException() << DescriptionInfo(std::strerror(error));
 }
 
 }  // namespace

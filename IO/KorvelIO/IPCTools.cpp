@@ -10,7 +10,6 @@
 #include <boost/uuid/uuid.hpp>
 #include <boost/uuid/uuid_io.hpp>
 
-#include "IO/Detail/SystemError.h"
 #include "IO/Detail/Throw.h"
 #include "IO/Exception.h"
 
@@ -49,10 +48,9 @@ std::string TempDirectory()
     return std::string();
 }
 
-// Empty when the directory is unusable, the name cannot be examined (too long, no access:
-// `failure` then tells why) or every suffix tried is taken.
-std::string FormFreeName(const std::string& prefix, boost::uuids::random_generator& random,
-                         Detail::SystemError& failure)
+// Empty when the directory is unusable, the name cannot be examined (too long, no access) or
+// every suffix tried is taken.
+std::string FormFreeName(const std::string& prefix, boost::uuids::random_generator& random)
 {
     const std::string dir = TempDirectory();
     if (dir.empty())
@@ -63,27 +61,17 @@ std::string FormFreeName(const std::string& prefix, boost::uuids::random_generat
         for (int i = 0; i < kSuffixLength; ++i)
             name += kSuffixAlphabet[bits.data[i] % (sizeof(kSuffixAlphabet) - 1)];
         struct stat info;
-        if (lstat(name.c_str(), &info) != 0) {
-            if (errno == ENOENT)
-                return name;
-            failure = {errno, name};
-            return std::string();
-        }
+        if (lstat(name.c_str(), &info) != 0)
+            return errno == ENOENT ? name : std::string();
     }
     return std::string();
 }
 
 std::string SafeTempName(const std::string& prefix, boost::uuids::random_generator& random)
 {
-    Detail::SystemError failure{0, std::string()};
-    std::string name = FormFreeName(prefix, random, failure);
-    if (name.empty()) {
-        CoreException error;
-        error << DescriptionInfo("Failed to generate temp name");
-        if (failure.number != 0)
-            error << failure;
-        KORVEL_THROW(AddStack(error));
-    }
+    std::string name = FormFreeName(prefix, random);
+    if (name.empty())
+        KORVEL_THROW(AddStack(CoreException() << DescriptionInfo("Failed to generate temp name")));
     return name;
 }
 
