@@ -30,7 +30,7 @@ struct ChannelOptions {
     bool worker = true;                        ///< run a worker thread
     IDataAvailableHandler* handler = nullptr;  ///< told of every frame from the first; owned by the caller
     unsigned long long maxFrameLength = std::numeric_limits<unsigned long long>::max();  ///< at least 1
-    bool wholeFramesOnly = false;              ///< never deliver a frame the peer's end cut short
+    bool wholeFramesOnly = false;  ///< never deliver a frame the peer's end cut short
 };
 
 }  // namespace Core

@@ -67,18 +67,18 @@ unsigned long long DecodeLength(const unsigned char (&bytes)[kLengthBytes])
 const char* WorkerEndName(WorkerEnd end)
 {
     switch (end) {
-    case WorkerEnd::EndFrame:
-        return "EndFrame";
-    case WorkerEnd::EndOfInput:
-        return "EndOfInput";
-    case WorkerEnd::FrameTooLong:
-        return "FrameTooLong";
-    case WorkerEnd::Cancelled:
-        return "Cancelled";
-    case WorkerEnd::Stalled:
-        return "Stalled";
-    case WorkerEnd::Failed:
-        return "Failed";
+        case WorkerEnd::EndFrame:
+            return "EndFrame";
+        case WorkerEnd::EndOfInput:
+            return "EndOfInput";
+        case WorkerEnd::FrameTooLong:
+            return "FrameTooLong";
+        case WorkerEnd::Cancelled:
+            return "Cancelled";
+        case WorkerEnd::Stalled:
+            return "Stalled";
+        case WorkerEnd::Failed:
+            return "Failed";
     }
     return "?";
 }
@@ -302,14 +302,14 @@ CommunicationChannel::Part CommunicationChannel::ReadPart(unsigned char* buffer,
     }
     const Detail::TransferStop stop = Detail::LastTransferStop();
     switch (stop.why) {
-    case Detail::PipeStop::Cancelled:
-        why = WorkerEnd::Cancelled;
-        return Part::Ended;
-    case Detail::PipeStop::WaitLimit:
-        why = WorkerEnd::Stalled;
-        return got == 0 && stop.moved == 0 ? Part::Nothing : Part::Ended;
-    case Detail::PipeStop::None:
-        break;
+        case Detail::PipeStop::Cancelled:
+            why = WorkerEnd::Cancelled;
+            return Part::Ended;
+        case Detail::PipeStop::WaitLimit:
+            why = WorkerEnd::Stalled;
+            return got == 0 && stop.moved == 0 ? Part::Nothing : Part::Ended;
+        case Detail::PipeStop::None:
+            break;
     }
     why = WorkerEnd::EndOfInput;
     if (got < size)

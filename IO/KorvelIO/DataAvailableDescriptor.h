@@ -43,8 +43,8 @@ public:
     };
     /// The result of Drain.
     struct Event {
-        Kind kind;                             ///< what happened
-        unsigned long long size;               ///< the frame's length for Kind::Frame, else 0
+        Kind kind;                              ///< what happened
+        unsigned long long size;                ///< the frame's length for Kind::Frame, else 0
         WorkerEnd end = WorkerEnd::EndOfInput;  ///< why the worker ended, for Kind::Ended
     };
 
