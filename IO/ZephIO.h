@@ -53,6 +53,7 @@
 #include "IO/KorvelIO/DataStdOutput.h"
 
 // Communication channel
+#include "IO/KorvelIO/ChannelOptions.h"
 #include "IO/KorvelIO/CommunicationChannel.h"
 #include "IO/KorvelIO/DataAvailableDescriptor.h"
 

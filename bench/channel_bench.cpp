@@ -261,11 +261,13 @@ public:
             [&](const std::string& name) {
                 output = transferSize ? DataOutputPipe::Create(name, options) : DataOutputPipe::Create(name, false);
             });
-        m_channel = CommunicationChannel::Create(input, output, wait != Wait::Header);
+        ChannelOptions channelOptions;
+        channelOptions.worker = wait != Wait::Header;
         if (wait == Wait::Handler)
-            m_channel->SetDataAvailableHandler(&m_frames);
+            channelOptions.handler = &m_frames;
         if (wait == Wait::Descriptor)
-            m_channel->SetDataAvailableHandler(&m_descriptor);
+            channelOptions.handler = &m_descriptor;
+        m_channel = CommunicationChannel::Create(input, output, channelOptions);
         m_buffer.resize(frameSize);
     }
     void Send(const unsigned char* data, size_t size) override { m_channel->Write(data, size); }

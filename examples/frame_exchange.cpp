@@ -96,9 +96,10 @@ int RunPeer(const std::string& fromMain, const std::string& toMain, pid_t parent
         std::optional<DataAvailableDescriptor> polled;
         if (options.poll)
             polled.emplace();
-        auto channel = CommunicationChannel::Create(input, output, true);
-        channel->SetDataAvailableHandler(polled ? static_cast<IDataAvailableHandler*>(&*polled) : &frames);
-        // Only now may A send: a frame arriving before the handler would go unannounced.
+        // Given at creation, the handler hears of every frame, even one that comes at once.
+        ChannelOptions channelOptions;
+        channelOptions.handler = polled ? static_cast<IDataAvailableHandler*>(&*polled) : &frames;
+        auto channel = CommunicationChannel::Create(input, output, channelOptions);
         channel->Write(kReady, sizeof kReady);
 
         std::vector<unsigned char> frame;

@@ -225,14 +225,17 @@ int RunParent(const Options& options)
     PipeOptions outputOptions = inputOptions;
     outputOptions.waitLimit = deadline;
     DataAvailableDescriptor events;  // declared first: it must outlive the channel
-    // The channel holds the only references to the pipes: releasing it closes them.
+    // The channel holds the only references to the pipes: releasing it closes them. The handler
+    // is given at creation, so that it hears of every frame from the first.
+    ChannelOptions channelOptions;
+    channelOptions.handler = &events;
+    channelOptions.maxFrameLength = kMaxRequest;
     auto channel = CommunicationChannel::Create(
         DataInputPipe::Create(PipeHandleFromDescriptor(fromHelper), std::make_unique<ByteDataInputDefaultProtocol>(),
                               inputOptions),
         DataOutputPipe::Create(PipeHandleFromDescriptor(toHelper), std::make_unique<ByteDataOutputDefaultProtocol>(),
                                outputOptions),
-        true, kMaxRequest);
-    channel->SetDataAvailableHandler(&events);
+        channelOptions);
 
     for (unsigned long long number = 1; number <= options.requests; ++number) {
         // One deadline covers the request (whose write gives up at the wait limit) and its answer.
@@ -271,7 +274,9 @@ int RunParent(const Options& options)
     // The normal end: an empty frame ends the helper's loop, and the helper's empty frame back
     // ends our worker.
     channel->Write(nullptr, 0);
-    const bool ended = WaitForChannel(events, Clock::now() + deadline).kind == DataAvailableDescriptor::Kind::Ended;
+    const auto last = WaitForChannel(events, Clock::now() + deadline);
+    // A helper that said goodbye, not one whose output merely ended.
+    const bool ended = last.kind == DataAvailableDescriptor::Kind::Ended && last.end == WorkerEnd::EndFrame;
     channel.reset();
     const int status = Reap(helper, deadline);
     if (!ended || !WIFEXITED(status) || WEXITSTATUS(status) != 0)

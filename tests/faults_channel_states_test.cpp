@@ -75,12 +75,15 @@ struct Link {
     // With `inputOptions`, this side's input is a pipe with those options over the FIFO opened
     // here (so a wait limit does not bound the open), and its output a cancellable pipe.
     explicit Link(bool worker = true, unsigned long long bound = ~0ull, const char* mode = "frames",
-                  const PipeOptions* inputOptions = nullptr)
+                  const PipeOptions* inputOptions = nullptr, const ChannelOptions* channelOptions = nullptr)
         : peer(ZephTest::StartPeer({mode, to.path, from.path}, ChildProcess::Stdin::Pipe))
     {
         PipeOptions cancellable;
         cancellable.cancellable = true;
         channel = ZephTest::FinishesWithin("opening the FIFOs", [&] {
+            if (channelOptions)
+                return CommunicationChannel::Create(DataInputPipe::Create(from.path, false),
+                                                    DataOutputPipe::Create(to.path, false), *channelOptions);
             if (!inputOptions)
                 return CommunicationChannel::Create(DataInputPipe::Create(from.path, false),
                                                     DataOutputPipe::Create(to.path, false), worker, bound);
@@ -89,7 +92,8 @@ struct Link {
                                                std::make_unique<ByteDataInputDefaultProtocol>(), *inputOptions);
             return CommunicationChannel::Create(input, output, worker, bound);
         });
-        channel->SetDataAvailableHandler(&handler);
+        if (!channelOptions)
+            channel->SetDataAvailableHandler(&handler);
     }
     void Tell(const std::string& command) { ASSERT_TRUE(peer.WriteStdin(command + "\n")); }
 };
@@ -306,7 +310,9 @@ TEST_F(ChannelWaits, ReadIsAnInterruptionPointEvenForAFrameLandingWhileItSpins)
 TEST_F(ChannelWaits, TheDescriptorIsReadableForEachFrameAndForTheWorkersEnd)
 {
     using Kind = DataAvailableDescriptor::Kind;
-    for (const char* ending : {"empty", "header 2000000", "kill"}) {
+    const std::pair<const char*, WorkerEnd> endings[] = {
+        {"empty", WorkerEnd::EndFrame}, {"header 2000000", WorkerEnd::FrameTooLong}, {"kill", WorkerEnd::EndOfInput}};
+    for (const auto& [ending, reason] : endings) {
         SCOPED_TRACE(ending);
         DataAvailableDescriptor descriptor, late;
         auto readable = [&](int ms) {
@@ -330,10 +336,12 @@ TEST_F(ChannelWaits, TheDescriptorIsReadableForEachFrameAndForTheWorkersEnd)
         else
             link.Tell(ending);
         ASSERT_TRUE(readable(3000));
-        EXPECT_EQ(descriptor.Drain().kind, Kind::Ended);
+        const auto end = descriptor.Drain();
+        EXPECT_EQ(end.kind, Kind::Ended);
+        EXPECT_EQ(end.end, reason) << WorkerEndName(end.end);
         EXPECT_TRUE(readable(0)) << "the end stays readable";
         link.channel->SetDataAvailableHandler(&late);
-        EXPECT_EQ(late.Drain().kind, Kind::Ended);
+        EXPECT_EQ(late.Drain().end, reason);
     }
 }
 
@@ -371,7 +379,7 @@ TEST_F(ChannelWaits, OverPipesWithOptionsAStopAtAnyPointOfAFrameMakesUpNoFrame)
                 const auto start = std::chrono::steady_clock::now();
                 link.channel.reset();
                 EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(10));
-                EXPECT_EQ(descriptor.Drain().kind, DataAvailableDescriptor::Kind::Ended);
+                EXPECT_EQ(descriptor.Drain().end, WorkerEnd::Cancelled);
                 continue;
             }
             unsigned char byte = 0x5a;
@@ -385,7 +393,9 @@ TEST_F(ChannelWaits, OverPipesWithOptionsAStopAtAnyPointOfAFrameMakesUpNoFrame)
             }
             pollfd watched{descriptor.Descriptor(), POLLIN, 0};
             ASSERT_EQ(poll(&watched, 1, 3000), 1);
-            EXPECT_EQ(descriptor.Drain().kind, DataAvailableDescriptor::Kind::Ended) << "a frame was made up";
+            const auto end = descriptor.Drain();
+            EXPECT_EQ(end.kind, DataAvailableDescriptor::Kind::Ended) << "a frame was made up";
+            EXPECT_EQ(end.end, stop == Stop::WaitLimit ? WorkerEnd::Stalled : WorkerEnd::Cancelled);
             EXPECT_EQ(link.channel->Read(&byte, 1), 0u);
             EXPECT_EQ(byte, 0x5a);
         }
@@ -423,7 +433,7 @@ TEST_F(ChannelWaits, CancelOverADefaultPipeChangesNothingAndAnEndIsToldOncePerHa
 {
     struct Ends : ZephTest::RecordingHandler, IWorkerEndHandler {
         std::atomic<int> ended{0};
-        void OnWorkerEnded() override { ++ended; }
+        void OnWorkerEnded(WorkerEnd) override { ++ended; }
     } handler;
     Link link;
     link.channel->SetDataAvailableHandler(&handler);
@@ -458,4 +468,85 @@ TEST(ChannelFrame, TheLengthIsLittleEndianOnTheWire)
     EXPECT_EQ(channel->ReadHeader(), 0x0102030405060708u);
     EXPECT_EQ(channel->Write(reinterpret_cast<const unsigned char*>("abc"), 3), 3u);
     EXPECT_EQ(written, std::string("\x03\0\0\0\0\0\0\0abc", 11));
+}
+
+// A handler given at creation is told of a frame that is already there when the worker starts,
+// every time; whole frames only never delivers a frame the peer's death cut short, inside its
+// length or its payload, even over default pipes; a throwing handler ends the worker as Failed.
+TEST_F(ChannelWaits, ChannelOptionsAnnounceTheFirstFrameAndDeliverOnlyWholeFrames)
+{
+    ZephTest::Fifo fifo;
+    std::string sent;
+    for (int round = 0; round < 200; ++round) {
+        const int reader = open(fifo.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        const int writer = open(fifo.path.c_str(), O_WRONLY | O_CLOEXEC);
+        const unsigned char frame[9] = {1, 0, 0, 0, 0, 0, 0, 0, 0x5a};
+        ASSERT_EQ(write(writer, frame, sizeof frame), 9);
+        close(writer);
+        fcntl(reader, F_SETFL, fcntl(reader, F_GETFL) & ~O_NONBLOCK);
+        DataAvailableDescriptor descriptor;
+        ChannelOptions options;
+        options.handler = &descriptor;
+        auto channel = CommunicationChannel::Create(
+            DataInputPipe::Create(PipeHandleFromDescriptor(reader), std::make_unique<ByteDataInputDefaultProtocol>()),
+            DataOutputString::Create(&sent), options);
+        pollfd watched{descriptor.Descriptor(), POLLIN, 0};
+        ASSERT_EQ(poll(&watched, 1, 3000), 1) << "round " << round;
+        ASSERT_EQ(descriptor.Drain().size, 1u) << "round " << round << ": the first frame was not announced";
+    }
+    for (const char* mode : {"half-header", "half-frame"}) {
+        SCOPED_TRACE(mode);
+        DataAvailableDescriptor descriptor;
+        ChannelOptions options;
+        options.handler = &descriptor;
+        options.wholeFramesOnly = true;
+        Link link(true, ~0ull, mode, nullptr, &options);
+        ASSERT_TRUE(
+            ZephTest::EventuallyTrue([&] { return WorkerBlockedInRead(std::string(mode) == "half-frame" ? 12 : 4); }));
+        kill(link.peer.Pid(), SIGKILL);
+        pollfd watched{descriptor.Descriptor(), POLLIN, 0};
+        ASSERT_EQ(poll(&watched, 1, 3000), 1);
+        const auto end = descriptor.Drain();
+        EXPECT_EQ(end.kind, DataAvailableDescriptor::Kind::Ended) << "a frame cut short was delivered";
+        EXPECT_EQ(end.end, WorkerEnd::EndOfInput);
+    }
+    ZephTest::RecordingHandler throwing;
+    throwing.throws = true;
+    struct : IDataAvailableHandler, IWorkerEndHandler {
+        ZephTest::RecordingHandler* inner;
+        std::atomic<int> reason{-1};
+        void OnDataAvailable(unsigned long long size) override { inner->OnDataAvailable(size); }
+        void OnWorkerEnded(WorkerEnd why) override { reason = static_cast<int>(why); }
+    } failing;
+    failing.inner = &throwing;
+    ChannelOptions options;
+    options.handler = &failing;
+    Link link(true, ~0ull, "frames", nullptr, &options);
+    link.Tell("frame 3");
+    ASSERT_TRUE(ZephTest::EventuallyTrue([&] { return failing.reason != -1; }));
+    EXPECT_EQ(failing.reason, static_cast<int>(WorkerEnd::Failed));
+}
+
+TEST(ChannelOptionsCheck, RefuseWhatNeedsAWorkerWithoutOneAndAZeroBound)
+{
+    std::string text;
+    const unsigned char none[1] = {};
+    ZephTest::RecordingHandler handler;
+    auto make = [&](ChannelOptions options) {
+        return CommunicationChannel::Create(DataInputMemory::Create(none, 0), DataOutputString::Create(&text), options);
+    };
+    ChannelOptions handlerWithoutWorker;
+    handlerWithoutWorker.worker = false;
+    handlerWithoutWorker.handler = &handler;
+    EXPECT_THROW(make(handlerWithoutWorker), std::invalid_argument);
+    ChannelOptions wholeWithoutWorker;
+    wholeWithoutWorker.worker = false;
+    wholeWithoutWorker.wholeFramesOnly = true;
+    EXPECT_THROW(make(wholeWithoutWorker), std::invalid_argument);
+    ChannelOptions zeroBound;
+    zeroBound.maxFrameLength = 0;
+    EXPECT_THROW(make(zeroBound), std::invalid_argument);
+    ChannelOptions plain;
+    plain.worker = false;
+    EXPECT_NO_THROW(make(plain));
 }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 #include <limits>
+#include <stdexcept>
 #include <string>
 
 #include <boost/bind/bind.hpp>
@@ -63,6 +64,25 @@ unsigned long long DecodeLength(const unsigned char (&bytes)[kLengthBytes])
 
 }  // namespace
 
+const char* WorkerEndName(WorkerEnd end)
+{
+    switch (end) {
+        case WorkerEnd::EndFrame:
+            return "EndFrame";
+        case WorkerEnd::EndOfInput:
+            return "EndOfInput";
+        case WorkerEnd::FrameTooLong:
+            return "FrameTooLong";
+        case WorkerEnd::Cancelled:
+            return "Cancelled";
+        case WorkerEnd::Stalled:
+            return "Stalled";
+        case WorkerEnd::Failed:
+            return "Failed";
+    }
+    return "?";
+}
+
 template <class Ready>
 void CommunicationChannel::SpinThenLock(boost::unique_lock<boost::mutex>& lock, Ready ready)
 {
@@ -86,21 +106,40 @@ boost::intrusive_ptr<IDataChannel> CommunicationChannel::Create(boost::intrusive
                                                                 boost::intrusive_ptr<IByteDataOutput> output,
                                                                 bool withWorker)
 {
-    return Create(std::move(input), std::move(output), withWorker, std::numeric_limits<unsigned long long>::max());
+    ChannelOptions options;
+    options.worker = withWorker;
+    return Create(std::move(input), std::move(output), options);
 }
 
 boost::intrusive_ptr<IDataChannel> CommunicationChannel::Create(boost::intrusive_ptr<IByteDataInput> input,
                                                                 boost::intrusive_ptr<IByteDataOutput> output,
                                                                 bool withWorker, unsigned long long maxFrameLength)
 {
-    return boost::intrusive_ptr<IDataChannel>(
-        new CommunicationChannel(std::move(input), std::move(output), withWorker, maxFrameLength));
+    ChannelOptions options;
+    options.worker = withWorker;
+    options.maxFrameLength = maxFrameLength;
+    return Create(std::move(input), std::move(output), options);
+}
+
+boost::intrusive_ptr<IDataChannel> CommunicationChannel::Create(boost::intrusive_ptr<IByteDataInput> input,
+                                                                boost::intrusive_ptr<IByteDataOutput> output,
+                                                                const ChannelOptions& options)
+{
+    if (!options.worker && (options.handler || options.wholeFramesOnly))
+        KORVEL_THROW(std::invalid_argument("ChannelOptions: a handler and whole frames only need the worker"));
+    if (options.maxFrameLength == 0)
+        KORVEL_THROW(std::invalid_argument("ChannelOptions::maxFrameLength must be at least 1"));
+    return boost::intrusive_ptr<IDataChannel>(new CommunicationChannel(std::move(input), std::move(output), options));
 }
 
 CommunicationChannel::CommunicationChannel(boost::intrusive_ptr<IByteDataInput> input,
-                                           boost::intrusive_ptr<IByteDataOutput> output, bool withWorker,
-                                           unsigned long long maxFrameLength)
-    : m_withWorker(withWorker), m_maxFrameLength(maxFrameLength), m_input(std::move(input)), m_output(std::move(output))
+                                           boost::intrusive_ptr<IByteDataOutput> output, const ChannelOptions& options)
+    : m_withWorker(options.worker),
+      m_maxFrameLength(options.maxFrameLength),
+      m_wholeFramesOnly(options.wholeFramesOnly),
+      m_input(std::move(input)),
+      m_output(std::move(output)),
+      m_handler(options.handler)
 {
     if (m_withWorker) {
         // The worker reads m_worker (through the predicates) only under the mutex, so holding
@@ -203,7 +242,7 @@ void CommunicationChannel::TellWorkerEnded(IDataAvailableHandler* handler)
     m_toldOfEnd.push_back(ends);
     // A failing handler must not take the worker's end with it.
     try {
-        ends->OnWorkerEnded();
+        ends->OnWorkerEnded(m_endReason);
     } catch (...) {
     }
 }
@@ -248,59 +287,96 @@ bool CommunicationChannel::ShouldAwakeThreadPredicate() const
     return !m_dataAvailable || WorkerInterruptionRequested();
 }
 
+CommunicationChannel::Part CommunicationChannel::ReadPart(unsigned char* buffer, unsigned long long size,
+                                                          WorkerEnd& why)
+{
+    Detail::ClearTransferStop();
+    unsigned long long got = m_input->Read(buffer, size);
+    // With whole frames only, an input that hands out a frame in pieces is read on; nothing
+    // more coming means the peer's end cut the frame short.
+    while (m_wholeFramesOnly && got < size && Detail::LastTransferStop().why == Detail::PipeStop::None) {
+        const unsigned long long more = m_input->Read(buffer + got, size - got);
+        if (more == 0)
+            break;
+        got += more;
+    }
+    const Detail::TransferStop stop = Detail::LastTransferStop();
+    switch (stop.why) {
+        case Detail::PipeStop::Cancelled:
+            why = WorkerEnd::Cancelled;
+            return Part::Ended;
+        case Detail::PipeStop::WaitLimit:
+            why = WorkerEnd::Stalled;
+            return got == 0 && stop.moved == 0 ? Part::Nothing : Part::Ended;
+        case Detail::PipeStop::None:
+            break;
+    }
+    why = WorkerEnd::EndOfInput;
+    if (got < size)
+        return m_wholeFramesOnly ? Part::Ended : Part::Short;
+    return Part::Whole;
+}
+
+WorkerEnd CommunicationChannel::ReadFrames()
+{
+    for (;;) {
+        boost::this_thread::interruption_point();
+        // A short read leaves the missing bytes zero; nothing at all reads as length 0.
+        unsigned char header[kLengthBytes] = {};
+        WorkerEnd why;
+        const Part part = ReadPart(header, sizeof header, why);
+        // A peer quiet for a whole wait limit between frames has not gone: wait again.
+        if (part == Part::Nothing)
+            continue;
+        if (part == Part::Ended)
+            return why;
+        const unsigned long long length = DecodeLength(header);
+        if (length == 0)
+            return part == Part::Whole ? WorkerEnd::EndFrame : WorkerEnd::EndOfInput;
+        // A length above the bound is treated like a corrupt one: nothing is allocated.
+        if (length > m_maxFrameLength)
+            return WorkerEnd::FrameTooLong;
+        // No frame is held, so no reader looks at the frame buffer: the payload goes straight
+        // into it without the mutex. Bytes a short read leaves out keep what the buffer held.
+        // Throws for a length no buffer can hold.
+        MakeRoom(m_frame, length);
+        m_frame.resize(length);
+        if (ReadPart(m_frame.data(), length, why) == Part::Ended)
+            return why;
+        boost::this_thread::interruption_point();
+        {
+            boost::lock_guard<boost::mutex> lock(m_mutex);
+            m_dataAvailable = true;
+            if (m_handler)
+                m_handler->OnDataAvailable(length);
+            m_readerCondition.notify_one();
+        }
+        boost::this_thread::interruption_point();
+        {
+            boost::unique_lock<boost::mutex> lock(m_mutex, boost::defer_lock);
+            SpinThenLock(lock, [this] { return !m_dataAvailable || m_closing; });
+            while (!ShouldAwakeThreadPredicate())
+                m_workerCondition.wait(lock);
+        }
+        boost::this_thread::interruption_point();
+    }
+}
+
 void CommunicationChannel::Thread()
 {
     StackDebugInfo::Descr scope("CommunicationChannel", "Thread");
+    WorkerEnd why;
     try {
-        for (;;) {
-            boost::this_thread::interruption_point();
-            // A short read leaves the missing bytes zero; nothing at all reads as length 0.
-            unsigned char header[kLengthBytes] = {};
-            Detail::ClearTransferStop();
-            m_input->Read(header, sizeof header);
-            const Detail::TransferStop headerStop = Detail::LastTransferStop();
-            // A peer quiet for a whole wait limit between frames has not gone: wait again.
-            if (headerStop.why == Detail::PipeStop::WaitLimit && headerStop.moved == 0)
-                continue;
-            // A cancelled input, or a peer that stalled inside the length: no length to trust.
-            if (headerStop.why != Detail::PipeStop::None)
-                break;
-            const unsigned long long length = DecodeLength(header);
-            // A length above the bound is treated like a corrupt one: nothing is allocated.
-            if (length == 0 || length > m_maxFrameLength)
-                break;
-            // No frame is held, so no reader looks at the frame buffer: the payload goes
-            // straight into it without the mutex. Bytes a short read leaves out keep what the
-            // buffer held. Throws for a length no buffer can hold, caught below.
-            MakeRoom(m_frame, length);
-            m_frame.resize(length);
-            m_input->Read(m_frame.data(), length);
-            // A payload that a cancel or a stall cut short is no frame.
-            if (Detail::LastTransferStop().why != Detail::PipeStop::None)
-                break;
-            boost::this_thread::interruption_point();
-            {
-                boost::lock_guard<boost::mutex> lock(m_mutex);
-                m_dataAvailable = true;
-                if (m_handler)
-                    m_handler->OnDataAvailable(length);
-                m_readerCondition.notify_one();
-            }
-            boost::this_thread::interruption_point();
-            {
-                boost::unique_lock<boost::mutex> lock(m_mutex, boost::defer_lock);
-                SpinThenLock(lock, [this] { return !m_dataAvailable || m_closing; });
-                while (!ShouldAwakeThreadPredicate())
-                    m_workerCondition.wait(lock);
-            }
-            boost::this_thread::interruption_point();
-        }
+        why = ReadFrames();
     } catch (const boost::thread_interrupted&) {
         // The destructor asked us to stop.
+        why = WorkerEnd::Cancelled;
     } catch (...) {
         // A throwing input or handler, or an impossible length: no more frames will come.
+        why = WorkerEnd::Failed;
     }
     boost::lock_guard<boost::mutex> lock(m_mutex);
+    m_endReason = why;
     m_workerEnded = true;
     m_readerCondition.notify_all();
     TellWorkerEnded(m_handler);

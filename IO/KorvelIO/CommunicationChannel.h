@@ -27,8 +27,8 @@
 /// - A Read woken by the destruction of the channel with no frame held returns 0 and copies
 ///   nothing; the destructor waits for such readers to leave Read before it frees anything.
 /// - A Read asking for more than is left of the held frame gets only what is left.
-/// - A handler that also implements IWorkerEndHandler is told when the worker ends, or at once
-///   when it is set after that (DataAvailableDescriptor uses this).
+/// - A handler that also implements IWorkerEndHandler is told when the worker ends and why, or
+///   at once when it is set after that (DataAvailableDescriptor uses this).
 /// - Over a pipe made with PipeOptions (directly, or as the input side of the library's duplex
 ///   pipe or standard-input adapter), a length or payload that a cancel (the pipe's own Cancel,
 ///   which Cancel here reaches, or its PipeCanceller) or a wait limit cut short never becomes a
@@ -60,6 +60,7 @@
 #include "IO/IByteDataOutput.h"
 #include "IO/IDataChannel.h"
 #include "IO/IWorkerEndHandler.h"
+#include "IO/KorvelIO/ChannelOptions.h"
 
 namespace Korvel {
 namespace Core {
@@ -78,6 +79,11 @@ public:
     static boost::intrusive_ptr<IDataChannel> Create(boost::intrusive_ptr<IByteDataInput> input,
                                                      boost::intrusive_ptr<IByteDataOutput> output, bool withWorker,
                                                      unsigned long long maxFrameLength);
+    /// The same with `options` (see ChannelOptions.h): a handler told of every frame from the
+    /// first, the length bound, whole frames only. Invalid options throw std::invalid_argument.
+    static boost::intrusive_ptr<IDataChannel> Create(boost::intrusive_ptr<IByteDataInput> input,
+                                                     boost::intrusive_ptr<IByteDataOutput> output,
+                                                     const ChannelOptions& options);
 
     int AddRef() const override;
     int GetRefCount() const override;
@@ -111,7 +117,7 @@ public:
 
 private:
     CommunicationChannel(boost::intrusive_ptr<IByteDataInput> input, boost::intrusive_ptr<IByteDataOutput> output,
-                         bool withWorker, unsigned long long maxFrameLength);
+                         const ChannelOptions& options);
     // Only the last Release destroys a channel. Stops and joins the worker (interrupt, cancel
     // the input, wake, join), then releases the output and the input.
     ~CommunicationChannel() override;
@@ -120,6 +126,13 @@ private:
     // Tells `handler` of the worker's end if it listens for it and was not told yet. Called
     // with the mutex held.
     void TellWorkerEnded(IDataAvailableHandler* handler);
+    // The worker's loop; returns why it ended (thread_interrupted and other exceptions pass).
+    WorkerEnd ReadFrames();
+    // How a read of a frame's length or payload went: all of it; short, which the plain
+    // channel lets through (the missing bytes keep what the buffer held); nothing at all before
+    // a wait limit (a quiet peer, no end); or an end of the worker, for the reason in `why`.
+    enum class Part { Whole, Short, Nothing, Ended };
+    Part ReadPart(unsigned char* buffer, unsigned long long size, WorkerEnd& why);
     // Spins a few tens of microseconds for `ready` (read without the mutex) and the mutex to
     // be free, then takes the mutex anyway: a waiter that the other side answers at once skips
     // the condition variable's wake-up, and an idle one still parks.
@@ -129,6 +142,7 @@ private:
     RefCountImpl m_refCount;
     bool m_withWorker;
     unsigned long long m_maxFrameLength;
+    bool m_wholeFramesOnly;
     std::shared_ptr<boost::thread> m_worker;
     std::vector<unsigned char> m_frame;
     unsigned long long m_readPosition = 0;
@@ -138,6 +152,7 @@ private:
     // Written under the mutex; atomic only so that a spinning waiter may watch them.
     std::atomic<bool> m_dataAvailable{false};
     std::atomic<bool> m_workerEnded{false};
+    WorkerEnd m_endReason = WorkerEnd::EndOfInput;  // set with m_workerEnded
     std::atomic<bool> m_closing{false};
     // The handlers already told of the worker's end, each told once; only compared.
     std::vector<const void*> m_toldOfEnd;

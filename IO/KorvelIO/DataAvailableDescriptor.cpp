@@ -49,6 +49,7 @@ DataAvailableDescriptor::Event DataAvailableDescriptor::Drain()
         m_framePending = false;
     } else if (m_ended) {
         event.kind = Kind::Ended;
+        event.end = m_endReason;
     }
     if (!m_ended) {
         uint64_t count;
@@ -66,11 +67,12 @@ void DataAvailableDescriptor::OnDataAvailable(unsigned long long size)
     Signal();
 }
 
-void DataAvailableDescriptor::OnWorkerEnded()
+void DataAvailableDescriptor::OnWorkerEnded(WorkerEnd reason)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_ended) {
         m_ended = true;
+        m_endReason = reason;
         Signal();
     }
 }

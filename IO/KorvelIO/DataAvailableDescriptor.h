@@ -12,19 +12,20 @@
 namespace Korvel {
 namespace Core {
 
-/// A data-available handler that owns a pollable descriptor. Set it on a channel with a worker
-/// (SetDataAvailableHandler) before the peer can send, then wait for Descriptor() to become
+/// A data-available handler that owns a pollable descriptor. Give it to a channel with a worker
+/// at creation (ChannelOptions::handler), then wait for Descriptor() to become
 /// readable (POLLIN) in the program's own loop. It becomes readable when the channel holds a
 /// frame, and when the channel's worker has ended; Drain tells which.
 ///
 /// \code
 ///   #include <poll.h>
 ///   #include "IO/ZephIO.h"
-///   using Korvel::Core::DataAvailableDescriptor;
+///   using namespace Korvel::Core;
 ///
 ///   DataAvailableDescriptor handler;   // declared first: it must outlive the channel
-///   auto channel = Korvel::Core::CommunicationChannel::Create(input, output, true);   // a worker
-///   channel->SetDataAvailableHandler(&handler);
+///   ChannelOptions options;            // a worker, and the handler installed before it starts
+///   options.handler = &handler;
+///   auto channel = CommunicationChannel::Create(input, output, options);
 ///   pollfd watched{handler.Descriptor(), POLLIN, 0};
 ///   while (poll(&watched, 1, -1) >= 0) {   // the program's own loop, with its other descriptors
 ///       const DataAvailableDescriptor::Event event = handler.Drain();
@@ -32,7 +33,7 @@ namespace Core {
 ///           std::vector<unsigned char> frame(event.size);
 ///           channel->Read(frame.data(), event.size);   // the whole frame, as announced
 ///       } else if (event.kind == DataAvailableDescriptor::Kind::Ended) {
-///           break;   // no more frames: the peer has gone or sent its end
+///           break;   // no more frames; event.end says why (WorkerEnd::EndFrame: a goodbye)
 ///       }
 ///   }
 /// \endcode
@@ -55,8 +56,9 @@ public:
     };
     /// The result of Drain.
     struct Event {
-        Kind kind;                ///< what happened
-        unsigned long long size;  ///< the frame's length for Kind::Frame, else 0
+        Kind kind;                              ///< what happened
+        unsigned long long size;                ///< the frame's length for Kind::Frame, else 0
+        WorkerEnd end = WorkerEnd::EndOfInput;  ///< why the worker ended, for Kind::Ended
     };
 
     /// Opens the descriptor (non-blocking, close-on-exec). Throws IOException (with the system
@@ -78,7 +80,7 @@ public:
     /// Called by the channel on its worker thread: a frame of `size` bytes is held.
     void OnDataAvailable(unsigned long long size) override;
     /// Called by the channel when its worker has ended.
-    void OnWorkerEnded() override;
+    void OnWorkerEnded(WorkerEnd reason) override;
 
 private:
     void Signal();
@@ -88,6 +90,7 @@ private:
     bool m_framePending = false;
     unsigned long long m_frameSize = 0;
     bool m_ended = false;
+    WorkerEnd m_endReason = WorkerEnd::EndOfInput;
 };
 
 }  // namespace Core
