@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <future>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -550,4 +551,62 @@ TEST(PipeOptions, TransferSizeCloseOnExecAndInvalidOptionsOnHandedOverDescriptor
     EXPECT_EQ(duplex->Write(reinterpret_cast<const unsigned char*>(data.data()), 10), 10u);
     EXPECT_EQ(duplex->Read(buffer, 7), 7u);  // the Default protocol: the whole count
     EXPECT_EQ(std::string(buffer, buffer + 7), data.substr(0, 7));
+}
+
+// With options the adapters move up to the transfer size a call, and their Cancel ends a read
+// or write blocked in the pipe. Runs over pipes put in the place of descriptors 0 and 1 for the
+// test (nothing is checked while descriptor 1 is a full pipe: a failure report would block).
+TEST(StdAdapters, TakePipeOptionsAndThenForwardCancel)
+{
+    struct Swapped {
+        int target, saved, ends[2];
+        explicit Swapped(int fd) : target(fd), saved(dup(fd))
+        {
+            EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
+            dup2(ends[fd == 0 ? 0 : 1], fd);
+        }
+        ~Swapped()
+        {
+            dup2(saved, target);
+            close(saved);
+            close(ends[0]);
+            close(ends[1]);
+        }
+    };
+    PipeOptions options;
+    options.cancellable = true;
+    options.transferSize = 64 * 1024;
+    ZephTest::LogCapture quiet{google::GLOG_ERROR};
+    {
+        Swapped in(0);
+        unsigned long size = 0;
+        unsigned char bytes[2];
+        auto adapter = DataStdInput::Create(size, options);
+        EXPECT_EQ(size, 64u * 1024);
+        auto read = std::async(std::launch::async, [&] { return adapter->Read(bytes, 2); });
+        EXPECT_EQ(read.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+        adapter->Cancel();
+        ASSERT_EQ(read.wait_for(std::chrono::seconds(3)), std::future_status::ready) << "Cancel did not reach the pipe";
+        EXPECT_EQ(read.get(), 0u);
+    }
+    const std::vector<unsigned char> data(1 << 20, 'x');  // more than the pipe holds
+    unsigned long size = 0;
+    bool blocked = false, ended = false;
+    unsigned long long written = 0;
+    {
+        Swapped out(1);
+        auto adapter = DataStdOutput::Create(size, options);
+        auto write = std::async(std::launch::async, [&] { return adapter->Write(data.data(), data.size()); });
+        blocked = write.wait_for(std::chrono::milliseconds(100)) == std::future_status::timeout;
+        adapter->Cancel();
+        ended = write.wait_for(std::chrono::seconds(3)) == std::future_status::ready;
+        if (ended)
+            written = write.get();
+        else
+            close(out.ends[0]);  // frees the write (EPIPE) so that the test can go on
+    }
+    EXPECT_EQ(size, 64u * 1024);
+    EXPECT_TRUE(blocked);
+    ASSERT_TRUE(ended) << "Cancel did not reach the pipe";
+    EXPECT_LT(written, data.size());
 }

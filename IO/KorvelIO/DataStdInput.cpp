@@ -17,6 +17,16 @@ namespace Core {
 
 boost::intrusive_ptr<IByteDataInput> DataStdInput::Create(unsigned long& transferSize)
 {
+    return Make(transferSize, nullptr);
+}
+
+boost::intrusive_ptr<IByteDataInput> DataStdInput::Create(unsigned long& transferSize, const PipeOptions& options)
+{
+    return Make(transferSize, &options);
+}
+
+boost::intrusive_ptr<IByteDataInput> DataStdInput::Make(unsigned long& transferSize, const PipeOptions* options)
+{
     boost::intrusive_ptr<DataStdInput> adapter(new DataStdInput);
     std::unique_ptr<IByteDataInputProtocol> protocol(new ByteDataInputRawProtocol);
     // The adapter's own duplicate, so that closing it never closes the process's descriptor;
@@ -26,9 +36,11 @@ boost::intrusive_ptr<IByteDataInput> DataStdInput::Create(unsigned long& transfe
     if (!adapter->m_pipeHandle)
         return nullptr;
     boost::intrusive_ptr<IByteDataInputEx> pipe =
-        DataInputPipe::Create(PipeHandleFromDescriptor(copy.release()), std::move(protocol));
+        options ? DataInputPipe::Create(PipeHandleFromDescriptor(copy.release()), std::move(protocol), *options)
+                : DataInputPipe::Create(PipeHandleFromDescriptor(copy.release()), std::move(protocol));
     transferSize = pipe->GetMaxReadSizeAtTime();
     adapter->SetInputPipe(pipe);
+    adapter->m_forwardsCancel = options && (options->cancellable || options->canceller);
     return adapter;
 }
 
@@ -56,6 +68,12 @@ unsigned long long DataStdInput::Read(unsigned char* buffer, unsigned long long 
         return 0;
     }
     return m_inputPipe->Read(buffer, size);
+}
+
+void DataStdInput::Cancel()
+{
+    if (m_forwardsCancel && m_inputPipe)
+        m_inputPipe->Cancel();
 }
 
 KORVEL_DEFINE_REFCOUNT(DataStdInput, m_refCount)

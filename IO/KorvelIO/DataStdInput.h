@@ -1,9 +1,9 @@
 #pragma once
 /// \file
 /// DataStdInput: the process's standard input as an IByteDataInput. Each Read is one raw
-/// read through a ByteDataInputRawProtocol (read() calls of at most 1024 bytes) and returns
-/// the bytes really read; 0 at end of input. It reads the descriptor directly, bypassing
-/// any stdio buffering of stdin.
+/// read through a ByteDataInputRawProtocol (read() calls of at most 1024 bytes, or PipeOptions::transferSize) and
+/// returns the bytes really read; 0 at end of input. It reads the descriptor directly, bypassing any stdio buffering of
+/// stdin.
 ///
 /// Created by Create (count 1), destroyed by its last Release. No lock. The adapter works on
 /// its own duplicate of descriptor 0 (close-on-exec): its pipe handle carries that duplicate
@@ -14,6 +14,7 @@
 #include <boost/intrusive_ptr.hpp>
 
 #include "IO/IByteDataInput.h"
+#include "IO/KorvelIO/PipeOptions.h"
 #include "ZephPointer/RefCountImpl.h"
 
 namespace Korvel {
@@ -25,6 +26,10 @@ public:
     /// Writes the bytes one transfer should carry (1024) to `transferSize`, or leaves it
     /// untouched when returning null or throwing.
     static boost::intrusive_ptr<IByteDataInput> Create(unsigned long& transferSize);
+    /// The same with `options` (see PipeOptions.h) for the input pipe: `transferSize` gets
+    /// options.transferSize, and with options.cancellable (or a canceller) the adapter's Cancel
+    /// reaches the pipe. Invalid options throw std::invalid_argument.
+    static boost::intrusive_ptr<IByteDataInput> Create(unsigned long& transferSize, const PipeOptions& options);
 
     /// The handle Create tested and handed to the input pipe.
     void* GetPipeHandle();
@@ -34,6 +39,10 @@ public:
     /// The input pipe's Read; without one logs an ERROR and returns 0.
     unsigned long long Read(unsigned char* buffer, unsigned long long size) override;
 
+    /// Does nothing, unless the adapter was created with cancellable options: then the input
+    /// pipe's Cancel.
+    void Cancel() override;
+
     int AddRef() const override;
     int GetRefCount() const override;
     int Release() const override;
@@ -42,9 +51,13 @@ private:
     DataStdInput();
     ~DataStdInput() override;
 
+    // Builds the adapter; without options, over the plain pipe.
+    static boost::intrusive_ptr<IByteDataInput> Make(unsigned long& transferSize, const PipeOptions* options);
+
     RefCountImpl m_refCount;
     boost::intrusive_ptr<IByteDataInput> m_inputPipe;
     void* m_pipeHandle;
+    bool m_forwardsCancel = false;
 };
 
 }  // namespace Core

@@ -17,6 +17,16 @@ namespace Core {
 
 boost::intrusive_ptr<IByteDataOutput> DataStdOutput::Create(unsigned long& transferSize)
 {
+    return Make(transferSize, nullptr);
+}
+
+boost::intrusive_ptr<IByteDataOutput> DataStdOutput::Create(unsigned long& transferSize, const PipeOptions& options)
+{
+    return Make(transferSize, &options);
+}
+
+boost::intrusive_ptr<IByteDataOutput> DataStdOutput::Make(unsigned long& transferSize, const PipeOptions* options)
+{
     boost::intrusive_ptr<DataStdOutput> adapter(new DataStdOutput);
     std::unique_ptr<IByteDataOutputProtocol> protocol(new ByteDataOutputRawProtocol);
     // The adapter's own duplicate, so that closing it never closes the process's descriptor;
@@ -26,9 +36,11 @@ boost::intrusive_ptr<IByteDataOutput> DataStdOutput::Create(unsigned long& trans
     if (!adapter->m_pipeHandle)
         return nullptr;
     boost::intrusive_ptr<IByteDataOutputEx> pipe =
-        DataOutputPipe::Create(PipeHandleFromDescriptor(copy.release()), std::move(protocol));
+        options ? DataOutputPipe::Create(PipeHandleFromDescriptor(copy.release()), std::move(protocol), *options)
+                : DataOutputPipe::Create(PipeHandleFromDescriptor(copy.release()), std::move(protocol));
     transferSize = pipe->GetMaxWriteSizeAtTime();
     adapter->SetOutputPipe(pipe);
+    adapter->m_forwardsCancel = options && (options->cancellable || options->canceller);
     return adapter;
 }
 
@@ -56,6 +68,12 @@ unsigned long long DataStdOutput::Write(const unsigned char* data, unsigned long
         return 0;
     }
     return m_outputPipe->Write(data, size);
+}
+
+void DataStdOutput::Cancel()
+{
+    if (m_forwardsCancel && m_outputPipe)
+        m_outputPipe->Cancel();
 }
 
 KORVEL_DEFINE_REFCOUNT(DataStdOutput, m_refCount)

@@ -1,9 +1,9 @@
 #pragma once
 /// \file
 /// DataStdOutput: the process's standard output as an IByteDataOutput. Each Write is one
-/// raw write through a ByteDataOutputRawProtocol (write() calls of at most 1024 bytes) and
-/// returns the bytes really written. It writes the descriptor directly, bypassing stdio:
-/// flush std::cout / stdout first when mixing the two.
+/// raw write through a ByteDataOutputRawProtocol (write() calls of at most 1024 bytes, or
+/// PipeOptions::transferSize) and returns the bytes really written. It writes the descriptor
+/// directly, bypassing stdio: flush std::cout / stdout first when mixing the two.
 ///
 /// Created by Create (count 1), destroyed by its last Release. No lock. The adapter works on
 /// its own duplicate of descriptor 1 (close-on-exec): its pipe handle carries that duplicate
@@ -14,6 +14,7 @@
 #include <boost/intrusive_ptr.hpp>
 
 #include "IO/IByteDataOutput.h"
+#include "IO/KorvelIO/PipeOptions.h"
 #include "ZephPointer/RefCountImpl.h"
 
 namespace Korvel {
@@ -25,6 +26,10 @@ public:
     /// Writes the bytes one transfer should carry (1024) to `transferSize`, or leaves it
     /// untouched when returning null or throwing.
     static boost::intrusive_ptr<IByteDataOutput> Create(unsigned long& transferSize);
+    /// The same with `options` (see PipeOptions.h) for the output pipe: `transferSize` gets
+    /// options.transferSize, and with options.cancellable (or a canceller) the adapter's Cancel
+    /// reaches the pipe. Invalid options throw std::invalid_argument.
+    static boost::intrusive_ptr<IByteDataOutput> Create(unsigned long& transferSize, const PipeOptions& options);
 
     /// The handle Create tested and handed to the output pipe.
     void* GetPipeHandle();
@@ -34,6 +39,10 @@ public:
     /// The output pipe's Write; without one logs an ERROR and returns 0.
     unsigned long long Write(const unsigned char* data, unsigned long long size) override;
 
+    /// Does nothing, unless the adapter was created with cancellable options: then the output
+    /// pipe's Cancel.
+    void Cancel() override;
+
     int AddRef() const override;
     int GetRefCount() const override;
     int Release() const override;
@@ -42,9 +51,13 @@ private:
     DataStdOutput();
     ~DataStdOutput() override;
 
+    // Builds the adapter; without options, over the plain pipe.
+    static boost::intrusive_ptr<IByteDataOutput> Make(unsigned long& transferSize, const PipeOptions* options);
+
     RefCountImpl m_refCount;
     boost::intrusive_ptr<IByteDataOutput> m_outputPipe;
     void* m_pipeHandle;
+    bool m_forwardsCancel = false;
 };
 
 }  // namespace Core
