@@ -39,7 +39,17 @@ public:
     {
     }
     bool Passed() const { return m_limited && Clock::now() >= m_end; }
-    // The timeout for the next poll(): -1 without a limit; rounded up, so it never ends early.
+    // poll() until a descriptor is ready or the deadline passes: 0 only once it has passed.
+    int Poll(pollfd* fds, nfds_t count) const
+    {
+        int ready;
+        while ((ready = poll(fds, count, PollMs())) == 0 && !Passed()) {
+        }
+        return ready;
+    }
+
+private:
+    // -1 without a limit; rounded up, so that a wait never ends early.
     int PollMs() const
     {
         if (!m_limited)
@@ -48,7 +58,6 @@ public:
         return static_cast<int>(std::clamp<decltype(left)>(left, 0, std::numeric_limits<int>::max()));
     }
 
-private:
     bool m_limited;
     Clock::time_point m_end;
 };
@@ -144,7 +153,7 @@ ScopedDescriptor OpenWaiting(const std::string& name, int flags, const PipeLog& 
     pollfd fds[2] = {{attempt->returned.Descriptor(), POLLIN, 0},
                      {canceller ? canceller->Descriptor() : -1, POLLIN, 0}};
     while (!attempt->returned.IsSet() && !(canceller && canceller->IsSet()) && !deadline.Passed())
-        poll(fds, 2, deadline.PollMs());
+        deadline.Poll(fds, 2);
     const auto why = [&] { return canceller && canceller->IsSet() ? PipeStop::Cancelled : PipeStop::WaitLimit; };
     int state = BlockedOpen::Waiting;
     const bool givenUp = attempt->state.compare_exchange_strong(state, BlockedOpen::GivenUp);
@@ -296,14 +305,14 @@ PipeStop PipeDescriptor::WaitFor(short events) const
         fds[count++] = {m_settings.canceller->Descriptor(), POLLIN, 0};
     const Deadline deadline(m_settings.waitLimit);
     for (;;) {
-        const int ready = poll(fds, count, deadline.PollMs());
+        const int ready = deadline.Poll(fds, count);
         if (Cancelled())
             return PipeStop::Cancelled;
-        // Ready, or a failure the next system call reports.
-        if (ready > 0 || (ready < 0 && errno != EINTR))
-            return PipeStop::None;
-        if (deadline.Passed())
+        if (ready == 0)
             return PipeStop::WaitLimit;
+        // Ready, or a failure the next system call reports.
+        if (ready > 0 || errno != EINTR)
+            return PipeStop::None;
     }
 }
 
