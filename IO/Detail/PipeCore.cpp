@@ -377,16 +377,24 @@ bool PipeDescriptor::Write(const unsigned char* data, unsigned long long size, u
     if (m_settings.plain)
         return Transfer(data, size, count, ::write, POLLOUT);
     // A write to a reader that has gone raises SIGPIPE at the writing thread. Blocked here, it
-    // stays pending instead and is taken back, so the write fails with EPIPE without anything
-    // process-wide being changed. A SIGPIPE that was pending before is not ours to take.
+    // stays pending instead, and is taken back, so the write fails with EPIPE and nothing
+    // process-wide changes. Two system calls a write; the pending check only for a caller that
+    // blocks SIGPIPE itself (with it unblocked, a pending one would have been delivered).
     sigset_t pipeSignal, saved, pending;
     sigemptyset(&pipeSignal);
     sigaddset(&pipeSignal, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipeSignal, &saved);
-    const bool wasPending = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
-    const bool all = Transfer(data, size, count, ::write, POLLOUT);
+    const bool theirs =
+        sigismember(&saved, SIGPIPE) == 1 && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    bool raised = false;
+    const auto write = [&raised](int descriptor, const unsigned char* bytes, size_t n) {
+        const ssize_t written = ::write(descriptor, bytes, n);
+        raised = raised || (written < 0 && errno == EPIPE);
+        return written;
+    };
+    const bool all = Transfer(data, size, count, write, POLLOUT);
     const timespec now = {0, 0};
-    if (!wasPending)
+    if (raised && !theirs)
         sigtimedwait(&pipeSignal, nullptr, &now);
     pthread_sigmask(SIG_SETMASK, &saved, nullptr);
     return all;

@@ -24,21 +24,23 @@
 ///   and also an open by name still waiting for its peer, which then throws. An open with a
 ///   canceller already cancelled throws without opening anything.
 ///
-/// An open by name with a wait limit or a canceller waits for its peer on a helper thread. It
-/// is released by its limit or canceller also when the FIFO's name was removed or no longer
-/// resolves (a relative name after a change of directory). A peer that connected before the
-/// open was given up wins: the open then succeeds, even just past the limit or the cancel.
-/// Where the waiting open cannot be undone (outside Linux, a FIFO no longer reachable by its
-/// name), the helper thread is left blocked until someone opens the FIFO, then closes it.
 /// An open that is cancelled or reaches its wait limit throws IOException as a failed open
 /// does: DescriptionInfo "Failed to open input pipe: cancelled" (or ": wait limit reached",
 /// or "output"), SystemErrorCodeInfo ECANCELED (ETIMEDOUT), DetailsInfo its system text.
 ///
+/// An open by name with a wait limit or a canceller waits for its peer on a helper thread. It
+/// is released by its limit or canceller also when the FIFO's name was removed or no longer
+/// resolves (a relative name after a change of directory). A peer that connected before the
+/// open was given up wins: the open then succeeds, even just past the limit or the cancel.
+/// Where the waiting open cannot be undone (outside Linux a FIFO no longer reachable by its
+/// name; anywhere, a FIFO whose other end this process may not open), the helper thread is
+/// left blocked until someone opens the FIFO, and then closes it.
+///
 /// A pipe that waits (cancellable, a canceller or a wait limit) puts its descriptor in
 /// non-blocking mode and waits in poll(), which costs no CPU; that mode is shared by every
-/// duplicate of a handed-over descriptor while the pipe lives, and undone before it closes
-/// the descriptor. Invalid options make Create throw
-/// std::invalid_argument (a handed-over descriptor is closed then, as on any failed Create).
+/// duplicate of a handed-over descriptor while the pipe lives, and undone before the pipe
+/// closes the descriptor. Invalid options make Create throw std::invalid_argument (a
+/// handed-over descriptor is closed then, as on any failed Create).
 #include "ZephExport/Export.h"
 #include <chrono>
 #include <memory>
