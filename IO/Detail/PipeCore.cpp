@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <limits>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -28,72 +30,150 @@ using Clock = std::chrono::steady_clock;
 // The system's pipe buffer unless asked for more.
 constexpr unsigned long long kDefaultPipeBuffer = 64 * 1024;
 
-// Milliseconds to `deadline` for poll(), rounded up so that a wait never ends early.
-int RemainingMs(Clock::time_point deadline)
-{
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return static_cast<int>(std::max<decltype(left)>(left, 0));
-}
-
-// An open() blocked on a FIFO cannot be polled. The watcher frees it when the canceller fires
-// or the wait limit passes: it opens the other end itself (non-blocking) and closes it again,
-// until the opener is back and sees that the open was given up.
-class OpenWatcher {
+// The end of a wait limit (none for 0). poll() takes an int of milliseconds, so a long limit
+// is waited in pieces, and a poll() that timed out means the limit only once it has passed.
+class Deadline {
 public:
-    OpenWatcher(const std::string& name, int flags, const PipeSettings& settings)
-        : m_name(name),
-          m_otherEnd(((flags & O_ACCMODE) == O_RDONLY ? O_WRONLY : O_RDONLY) | O_NONBLOCK | O_CLOEXEC),
-          m_limit(settings.waitLimit),
-          m_canceller(settings.canceller),
-          m_thread([this] { Run(); })
+    explicit Deadline(std::chrono::milliseconds limit)
+        : m_limited(limit.count() > 0), m_end(m_limited ? Clock::now() + limit : Clock::time_point::max())
     {
     }
-    ~OpenWatcher() { Finish(); }
-    OpenWatcher(const OpenWatcher&) = delete;
-    OpenWatcher& operator=(const OpenWatcher&) = delete;
-
-    // Ends the watch (the opener is back); why the open was freed, if it was.
-    PipeStop Finish()
+    bool Passed() const { return m_limited && Clock::now() >= m_end; }
+    // poll() until a descriptor is ready or the deadline passes: 0 only once it has passed.
+    int Poll(pollfd* fds, nfds_t count) const
     {
-        m_back.Set();
-        if (m_thread.joinable())
-            m_thread.join();
-        return m_stop;
+        int ready;
+        while ((ready = poll(fds, count, PollMs())) == 0 && !Passed()) {
+        }
+        return ready;
     }
 
 private:
-    void Run()
+    // -1 without a limit; rounded up, so that a wait never ends early.
+    int PollMs() const
     {
-        pollfd fds[2] = {{m_back.Descriptor(), POLLIN, 0}, {m_canceller ? m_canceller->Descriptor() : -1, POLLIN, 0}};
-        const Clock::time_point deadline = Clock::now() + m_limit;
-        for (;;) {
-            const int ready = poll(fds, 2, m_limit.count() > 0 ? RemainingMs(deadline) : -1);
-            if (m_back.IsSet())
-                return;
-            if (m_canceller && m_canceller->IsSet()) {
-                m_stop = PipeStop::Cancelled;
-                break;
-            }
-            if (ready == 0) {
-                m_stop = PipeStop::WaitLimit;
-                break;
-            }
-        }
-        // The opener may not be inside open() yet: free it again until it is back.
-        while (!m_back.IsSet()) {
-            ScopedDescriptor released(open(m_name.c_str(), m_otherEnd));  // and closed at once
-            poll(fds, 1, 1);
-        }
+        if (!m_limited)
+            return -1;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_end - Clock::now()).count();
+        return static_cast<int>(std::clamp<decltype(left)>(left, 0, std::numeric_limits<int>::max()));
     }
 
-    const std::string m_name;
-    const int m_otherEnd;
-    const std::chrono::milliseconds m_limit;
-    const std::shared_ptr<WakeEvent> m_canceller;
-    WakeEvent m_back;
-    PipeStop m_stop = PipeStop::None;
-    std::thread m_thread;  // last: starts once everything it reads is ready
+    bool m_limited;
+    Clock::time_point m_end;
 };
+
+// An open() blocked on a FIFO can be neither polled nor interrupted (short of a signal
+// handler, which would change the whole process). So a helper thread makes the blocking
+// open() while the caller waits in poll() for it, the canceller and the deadline. To give up,
+// the caller frees the helper by opening the other end itself; whichever comes first, the
+// helper's return or the caller giving up, decides. On Linux both go through /proc/self/fd of
+// an O_PATH descriptor taken first, so the FIFO is still reached after its name was removed
+// (a crashed peer's clean-up) or no longer resolves (a relative name after a chdir).
+// Elsewhere they go by name, and a helper that cannot be freed is left behind: the caller is
+// released anyway, and the helper closes what it gets once someone opens the FIFO.
+struct BlockedOpen {
+    enum State { Waiting, Returned, GivenUp, LeftBehind };
+
+    const PipeLog* log;  // a direction's constant table: outlives a helper left behind
+    int flags;
+    std::string path;        // what the helper opens; the other end is opened the same way
+    ScopedDescriptor reach;  // Linux: the O_PATH descriptor `path` goes through
+    WakeEvent returned;
+    std::atomic<int> state{Waiting};
+    int descriptor = -1;
+    int error = 0;
+
+    // The helper thread.
+    static void Run(const std::shared_ptr<BlockedOpen>& attempt)
+    {
+        int descriptor;
+        while ((descriptor = open(attempt->path.c_str(), attempt->flags)) == -1 && errno == EINTR) {
+            PIPE_LOG(attempt->log->openInterrupted, WARNING);
+        }
+        attempt->error = errno;
+        attempt->descriptor = descriptor;
+        if (attempt->state.exchange(Returned) == LeftBehind)
+            ScopedDescriptor{descriptor};  // nobody takes it any more
+        attempt->returned.Set();
+    }
+
+    // Frees the helper: holds the other end open (non-blocking) until the helper is back.
+    // False when that cannot be done (the FIFO is out of reach, or a reader's helper is not
+    // inside its open() within a second).
+    bool Free()
+    {
+        const int otherEnd = ((flags & O_ACCMODE) == O_RDONLY ? O_WRONLY : O_RDONLY) | O_NONBLOCK | O_CLOEXEC;
+        const Deadline bound(std::chrono::seconds(1));
+        pollfd back = {returned.Descriptor(), POLLIN, 0};
+        while (!returned.IsSet()) {
+            const ScopedDescriptor other(open(path.c_str(), otherEnd));
+            // ENXIO: no reader yet to open a writer to.
+            if ((!other && errno != ENXIO && errno != EINTR) || bound.Passed())
+                return false;
+            poll(&back, 1, 1);
+        }
+        return true;
+    }
+};
+
+// Whether the peer's end is open on `descriptor` (our own freeing end already closed): a
+// writer is there, or has left bytes; a reader is there.
+bool PeerConnected(int descriptor, int flags)
+{
+    const bool reading = (flags & O_ACCMODE) == O_RDONLY;
+    pollfd end = {descriptor, static_cast<short>(reading ? POLLIN : POLLOUT), 0};
+    if (poll(&end, 1, 0) < 0)
+        return false;
+    return reading ? (end.revents & POLLIN) || !(end.revents & POLLHUP) : !(end.revents & POLLERR);
+}
+
+// Opens `name` as PipeDescriptor does, giving up when the canceller fires or the wait limit
+// passes (`stop` then says which, and nothing is returned). An open() that returned first
+// wins, and so does a peer that connected while the open was being given up.
+ScopedDescriptor OpenWaiting(const std::string& name, int flags, const PipeLog& log, const PipeSettings& settings,
+                             int& error, PipeStop& stop)
+{
+    const WakeEvent* canceller = settings.canceller.get();
+    if (canceller && canceller->IsSet()) {
+        stop = PipeStop::Cancelled;
+        return {};
+    }
+    auto attempt = std::make_shared<BlockedOpen>();
+    attempt->log = &log;
+    attempt->flags = flags;
+    attempt->path = name;
+#ifdef __linux__
+    attempt->reach.reset(open(name.c_str(), O_PATH | O_CLOEXEC));
+    const std::string viaFd = "/proc/self/fd/" + std::to_string(attempt->reach.get());
+    if (attempt->reach && access(viaFd.c_str(), F_OK) == 0)
+        attempt->path = viaFd;
+#endif
+    std::thread helper(BlockedOpen::Run, attempt);
+    const Deadline deadline(settings.waitLimit);
+    pollfd fds[2] = {{attempt->returned.Descriptor(), POLLIN, 0},
+                     {canceller ? canceller->Descriptor() : -1, POLLIN, 0}};
+    while (!attempt->returned.IsSet() && !(canceller && canceller->IsSet()) && !deadline.Passed())
+        deadline.Poll(fds, 2);
+    const auto why = [&] { return canceller && canceller->IsSet() ? PipeStop::Cancelled : PipeStop::WaitLimit; };
+    int state = BlockedOpen::Waiting;
+    const bool givenUp = attempt->state.compare_exchange_strong(state, BlockedOpen::GivenUp);
+    if (givenUp && !attempt->Free()) {
+        state = BlockedOpen::GivenUp;
+        if (attempt->state.compare_exchange_strong(state, BlockedOpen::LeftBehind)) {
+            helper.detach();
+            stop = why();
+            return {};
+        }
+    }
+    helper.join();
+    ScopedDescriptor opened(attempt->descriptor);
+    error = attempt->error;
+    if (givenUp && !(opened && PeerConnected(opened.get(), flags))) {
+        stop = why();
+        return {};
+    }
+    return opened;
+}
 
 }  // namespace
 
@@ -103,8 +183,9 @@ void PipeSettings::Check(unsigned long long transferSize, std::chrono::milliseco
         KORVEL_THROW(std::invalid_argument("PipeOptions::transferSize must be 1 .. " +
                                            std::to_string(kMaxTransferSize) + " bytes, not " +
                                            std::to_string(transferSize)));
-    if (waitLimit.count() < 0)
-        KORVEL_THROW(std::invalid_argument("PipeOptions::waitLimit must not be negative, not " +
+    if (waitLimit.count() < 0 || waitLimit > kMaxWaitLimit)
+        KORVEL_THROW(std::invalid_argument("PipeOptions::waitLimit must be 0 .. " +
+                                           std::to_string(kMaxWaitLimit.count()) + " ms, not " +
                                            std::to_string(waitLimit.count()) + " ms"));
 }
 
@@ -115,17 +196,20 @@ PipeDescriptor::PipeDescriptor(const std::string& name, int flags, const PipeLog
       m_name(name)
 {
     // For a FIFO, open() blocks until the peer opens the other end.
-    std::unique_ptr<OpenWatcher> watcher;
-    if (m_settings.canceller || m_settings.waitLimit.count() > 0)
-        watcher.reset(new OpenWatcher(name, flags, m_settings));
     const int openFlags = m_settings.closeOnExec ? flags | O_CLOEXEC : flags;
-    int descriptor;
-    while ((descriptor = open(name.c_str(), openFlags)) == -1 && errno == EINTR) {
-        PIPE_LOG(log.openInterrupted, WARNING);
+    int error = 0;
+    PipeStop stop = PipeStop::None;
+    ScopedDescriptor opened;
+    if (m_settings.canceller || m_settings.waitLimit.count() > 0) {
+        opened = OpenWaiting(name, openFlags, log, m_settings, error, stop);
+    } else {
+        int descriptor;
+        while ((descriptor = open(name.c_str(), openFlags)) == -1 && errno == EINTR) {
+            PIPE_LOG(log.openInterrupted, WARNING);
+        }
+        error = errno;
+        opened.reset(descriptor);
     }
-    const int error = errno;
-    ScopedDescriptor opened(descriptor);
-    const PipeStop stop = watcher ? watcher->Finish() : PipeStop::None;
     if (!opened || stop != PipeStop::None) {
         const int code = stop == PipeStop::Cancelled ? ECANCELED : stop == PipeStop::WaitLimit ? ETIMEDOUT : error;
         const char* description = stop == PipeStop::Cancelled   ? log.openCancelled
@@ -137,9 +221,11 @@ PipeDescriptor::PipeDescriptor(const std::string& name, int flags, const PipeLog
         KORVEL_THROW_AT(Core::IOException() << DescriptionInfo(description) << failure, log.openThrown, log.function);
     }
     m_descriptor = std::move(opened);
-    PIPE_LOG(log.opened, INFO) << name << log.opened.after << descriptor << '\n';
-    // A write to a pipe whose reader has gone must fail with EPIPE, not end the process.
-    signal(SIGPIPE, SIG_IGN);
+    PIPE_LOG(log.opened, INFO) << name << log.opened.after << m_descriptor.get() << '\n';
+    // A write to a pipe whose reader has gone must fail with EPIPE, not end the process. A pipe
+    // with options does that on its own writing thread instead (Write).
+    if (m_settings.plain)
+        signal(SIGPIPE, SIG_IGN);
     Configure();
 }
 
@@ -169,8 +255,8 @@ void PipeDescriptor::Configure()
     // A pipe that waits does so in poll(), where Cancel and the wait limit reach it.
     if (m_settings.Waits()) {
         const int flags = fcntl(descriptor, F_GETFL);
-        if (flags >= 0)
-            fcntl(descriptor, F_SETFL, flags | O_NONBLOCK);
+        if (flags >= 0 && !(flags & O_NONBLOCK) && fcntl(descriptor, F_SETFL, flags | O_NONBLOCK) == 0)
+            m_originalFlags = flags;
     }
 }
 
@@ -180,6 +266,10 @@ PipeDescriptor::~PipeDescriptor()
     if (!m_descriptor)
         return;
     PIPE_LOG(m_log.closing, INFO);
+    // Non-blocking mode lives on the open file, which a handed-over descriptor's duplicates
+    // (a terminal's, say) share: it must not outlive the pipe.
+    if (m_originalFlags >= 0)
+        fcntl(m_descriptor.get(), F_SETFL, m_originalFlags);
     if (!m_descriptor.Close()) {
         PIPE_LOG(m_log.closeFailed, WARNING) << '\n';
     }
@@ -228,10 +318,9 @@ PipeStop PipeDescriptor::WaitFor(short events) const
         fds[count++] = {m_cancel->Descriptor(), POLLIN, 0};
     if (m_settings.canceller)
         fds[count++] = {m_settings.canceller->Descriptor(), POLLIN, 0};
-    const bool limited = m_settings.waitLimit.count() > 0;
-    const Clock::time_point deadline = Clock::now() + m_settings.waitLimit;
+    const Deadline deadline(m_settings.waitLimit);
     for (;;) {
-        const int ready = poll(fds, count, limited ? RemainingMs(deadline) : -1);
+        const int ready = deadline.Poll(fds, count);
         if (Cancelled())
             return PipeStop::Cancelled;
         if (ready == 0)
@@ -300,7 +389,30 @@ bool PipeDescriptor::Read(unsigned char* buffer, unsigned long long size, unsign
 
 bool PipeDescriptor::Write(const unsigned char* data, unsigned long long size, unsigned long long* count)
 {
-    return Transfer(data, size, count, ::write, POLLOUT);
+    if (m_settings.plain)
+        return Transfer(data, size, count, ::write, POLLOUT);
+    // A write to a reader that has gone raises SIGPIPE at the writing thread. Blocked here, it
+    // stays pending instead, and is taken back, so the write fails with EPIPE and nothing
+    // process-wide changes. Two system calls a write; the pending check only for a caller that
+    // blocks SIGPIPE itself (with it unblocked, a pending one would have been delivered).
+    sigset_t pipeSignal, saved, pending;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &saved);
+    const bool theirs =
+        sigismember(&saved, SIGPIPE) == 1 && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    bool raised = false;
+    const auto write = [&raised](int descriptor, const unsigned char* bytes, size_t n) {
+        const ssize_t written = ::write(descriptor, bytes, n);
+        raised = raised || (written < 0 && errno == EPIPE);
+        return written;
+    };
+    const bool all = Transfer(data, size, count, write, POLLOUT);
+    const timespec now = {0, 0};
+    if (raised && !theirs)
+        sigtimedwait(&pipeSignal, nullptr, &now);
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+    return all;
 }
 
 }  // namespace Detail

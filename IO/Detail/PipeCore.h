@@ -40,6 +40,8 @@ struct PipeLog {
 
 // The most bytes one read() or write() may be asked to move.
 constexpr unsigned long long kMaxTransferSize = 1024 * 1024;
+// The longest wait limit: about 100 years, so a deadline on the steady clock cannot overflow.
+constexpr std::chrono::milliseconds kMaxWaitLimit = std::chrono::hours(24 * 366 * 100);
 
 // What a pipe does, made from the public options (whose defaults are the plain pipe) by From.
 struct PipeSettings {
@@ -48,14 +50,29 @@ struct PipeSettings {
     std::chrono::milliseconds waitLimit;
     unsigned long long transferSize;  // bytes one read() or write() is asked to move at most
     std::shared_ptr<WakeEvent> canceller;
+    // The pipe of a Create without options: its open makes the process ignore SIGPIPE, as it
+    // always has. Otherwise the pipe keeps SIGPIPE to itself (see PipeDescriptor::Write).
+    bool plain;
 
     // Checks the public options (std::invalid_argument) and takes them over.
     template <class Options>
     static PipeSettings From(const Options& options)
     {
         Check(options.transferSize, options.waitLimit);
-        return {options.closeOnExec, options.cancellable || options.canceller, options.waitLimit, options.transferSize,
-                options.canceller ? options.canceller->m_event : nullptr};
+        return {options.closeOnExec,
+                options.cancellable || options.canceller,
+                options.waitLimit,
+                options.transferSize,
+                options.canceller ? options.canceller->m_event : nullptr,
+                false};
+    }
+    // The settings of the Create functions without options: the default options, plain.
+    template <class Options>
+    static PipeSettings Plain()
+    {
+        PipeSettings settings = From(Options());
+        settings.plain = true;
+        return settings;
     }
     static void Check(unsigned long long transferSize, std::chrono::milliseconds waitLimit);
     // A pipe that waits in poll() rather than in the system call.
@@ -64,13 +81,14 @@ struct PipeSettings {
 
 class PipeDescriptor {
 public:
-    // Opens `name` with `flags`, retrying interrupted opens; on success the process ignores
-    // SIGPIPE. Throws IOException when the open fails or is given up. `log` must outlive the
-    // descriptor.
+    // Opens `name` with `flags`, retrying interrupted opens; on success a plain pipe makes the
+    // process ignore SIGPIPE. Throws IOException when the open fails or is given up. `log`
+    // must outlive the descriptor (and an open left behind on a helper thread: see the .cpp).
     PipeDescriptor(const std::string& name, int flags, const PipeLog& log, PipeSettings settings);
     // Owns an already-open `descriptor`; without one, every transfer fails and nothing is closed.
     PipeDescriptor(ScopedDescriptor descriptor, const PipeLog& log, PipeSettings settings);
-    // Closes the descriptor, logging the close.
+    // Closes the descriptor, logging the close; first gives back the file status flags that
+    // Configure changed (they belong to the open file, which duplicates share).
     ~PipeDescriptor();
     PipeDescriptor(const PipeDescriptor&) = delete;
     PipeDescriptor& operator=(const PipeDescriptor&) = delete;
@@ -101,6 +119,7 @@ private:
     std::unique_ptr<WakeEvent> m_cancel;  // the pipe's own Cancel; only when cancellable
     std::string m_name;                   // for the WARNING lines: the FIFO, or "descriptor N"
     std::atomic<bool> m_cancelReported{false};
+    int m_originalFlags = -1;  // the flags to restore before the close, when Configure changed them
 };
 
 }  // namespace Detail

@@ -8,8 +8,8 @@
 /// Created by a Create function (count 1), destroyed by its last Release, which closes the
 /// descriptor. No lock. Creating by name blocks in open() until a peer opens the FIFO for
 /// writing: a peer that never opens blocks the open, and the Create, forever, unless
-/// PipeOptions bound or cancel the wait. A successful open makes the whole process ignore
-/// SIGPIPE. Open failures throw IOException (DescriptionInfo, SystemErrorCodeInfo,
+/// PipeOptions bound or cancel the wait. A successful open without PipeOptions makes the whole
+/// process ignore SIGPIPE. Open failures throw IOException (DescriptionInfo, SystemErrorCodeInfo,
 /// DetailsInfo); nothing else throws: transfer failures are logged and reported through
 /// false and counts.
 ///
@@ -48,8 +48,8 @@ public:
     static boost::intrusive_ptr<IByteDataInputEx> Create(void* handle,
                                                          std::unique_ptr<IByteDataInputProtocol> protocol);
     ///@{
-    /// The same three with `options` (see PipeOptions.h); the flag-taking ones are these with
-    /// default options. Invalid options throw std::invalid_argument.
+    /// The same three with `options` (see PipeOptions.h); the ones without are these with
+    /// default options, but for SIGPIPE. Invalid options throw std::invalid_argument.
     static boost::intrusive_ptr<IByteDataInputEx> Create(const std::string& name, const PipeOptions& options);
     static boost::intrusive_ptr<IByteDataInputEx> Create(const std::string& name,
                                                          std::unique_ptr<IByteDataInputProtocol> protocol,

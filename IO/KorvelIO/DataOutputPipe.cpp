@@ -39,9 +39,12 @@ constexpr Detail::PipeLog kLog = {
 
 }  // namespace
 
-boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(const std::string& name, bool /*flag*/)
+// The Create functions without options give the plain pipe: the default options, and an open
+// by name that makes the process ignore SIGPIPE.
+
+boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(const std::string& name, bool flag)
 {
-    return Create(name, PipeOptions());
+    return Create(name, std::unique_ptr<IByteDataOutputProtocol>(new ByteDataOutputDefaultProtocol), flag);
 }
 
 boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(const std::string& name, const PipeOptions& options)
@@ -54,7 +57,9 @@ boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(const std::string
                                                                std::unique_ptr<IByteDataOutputProtocol> protocol,
                                                                bool /*flag*/)
 {
-    return Create(name, std::move(protocol), PipeOptions());
+    return Make(
+        std::make_unique<Detail::PipeDescriptor>(name, O_WRONLY, kLog, Detail::PipeSettings::Plain<PipeOptions>()),
+        std::move(protocol));
 }
 
 boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(const std::string& name,
@@ -68,7 +73,10 @@ boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(const std::string
 boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(void* handle,
                                                                std::unique_ptr<IByteDataOutputProtocol> protocol)
 {
-    return Create(handle, std::move(protocol), PipeOptions());
+    Detail::ScopedDescriptor descriptor(DescriptorFromPipeHandle(handle));
+    return Make(std::make_unique<Detail::PipeDescriptor>(std::move(descriptor), kLog,
+                                                         Detail::PipeSettings::Plain<PipeOptions>()),
+                std::move(protocol));
 }
 
 boost::intrusive_ptr<IByteDataOutputEx> DataOutputPipe::Create(void* handle,

@@ -10,10 +10,10 @@
 /// descriptor (the reading peer then meets end of file). No lock. Creating by name blocks in
 /// open() until a peer opens the FIFO for reading: a peer that never opens blocks the open,
 /// and the Create, forever, unless PipeOptions bound or cancel the wait. A successful open
-/// makes the whole process ignore SIGPIPE, so writing after the reader has gone fails with
-/// EPIPE. Open failures throw IOException (DescriptionInfo, SystemErrorCodeInfo,
-/// DetailsInfo); nothing else throws: transfer failures are logged and reported through
-/// false and counts.
+/// without PipeOptions makes the whole process ignore SIGPIPE, so writing after the reader has
+/// gone fails with EPIPE; with PipeOptions the pipe gets EPIPE without it. Open failures throw IOException
+/// (DescriptionInfo, SystemErrorCodeInfo, DetailsInfo); nothing else throws: transfer failures are logged and reported
+/// through false and counts.
 ///
 /// The handle-taking Create opens nothing. Its handle is an already-open descriptor in the
 /// encoding of PipeHandle.h, and the pipe owns it from the call on (closing it on
@@ -50,8 +50,8 @@ public:
     static boost::intrusive_ptr<IByteDataOutputEx> Create(void* handle,
                                                           std::unique_ptr<IByteDataOutputProtocol> protocol);
     ///@{
-    /// The same three with `options` (see PipeOptions.h); the flag-taking ones are these with
-    /// default options. Invalid options throw std::invalid_argument.
+    /// The same three with `options` (see PipeOptions.h); the ones without are these with
+    /// default options, but for SIGPIPE. Invalid options throw std::invalid_argument.
     static boost::intrusive_ptr<IByteDataOutputEx> Create(const std::string& name, const PipeOptions& options);
     static boost::intrusive_ptr<IByteDataOutputEx> Create(const std::string& name,
                                                           std::unique_ptr<IByteDataOutputProtocol> protocol,

@@ -7,6 +7,7 @@ namespace Korvel {
 namespace Core {
 
 static_assert(kMaxPipeTransferSize == Detail::kMaxTransferSize, "one bound for the pipe core and its callers");
+static_assert(kMaxPipeWaitLimit == Detail::kMaxWaitLimit, "one bound for the pipe core and its callers");
 
 namespace {
 

@@ -1,10 +1,15 @@
 // Modes of the pipe tests. The FIFO modes use plain system calls, so the library is checked
-// against an independent peer; the std modes run the standard-stream adapters in a child.
+// against an independent peer; the std modes run the standard-stream adapters in a child, and
+// pipe-sigpipe pipes with options in a process whose SIGPIPE is at its default.
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "IO/ZephIO.h"
@@ -68,13 +73,77 @@ int StdEcho(const Args&)
     return fcntl(0, F_GETFD) != -1 && fcntl(1, F_GETFD) != -1 && write(1, "|end", 4) == 4 ? 0 : 33;
 }
 
+// FIFO: writes through pipes made with default PipeOptions whose readers have gone: a
+// handed-over pipe() end, a duplex over two, FIFO opened by name. 0 when every write failed
+// and SIGPIPE (at its default here: it would end this process) was neither raised, nor set to
+// ignored, nor left blocked or pending.
+int SigpipeFree(const Args& args)
+{
+    using namespace Korvel::Core;
+    const unsigned char byte = 'x';
+    int lone[2], in[2], out[2];
+    if (pipe(lone) != 0 || pipe(in) != 0 || pipe(out) != 0)
+        return 20;
+    close(lone[0]);
+    close(out[0]);
+    auto handed = DataOutputPipe::Create(PipeHandleFromDescriptor(lone[1]),
+                                         std::make_unique<ByteDataOutputDefaultProtocol>(), PipeOptions());
+    unsigned long size = 0;
+    auto duplex = DataInputOutputPipe::Create(PipeHandleFromDescriptor(in[0]), PipeHandleFromDescriptor(out[1]),
+                                              PipeOptions(), size);
+    const int reader = open(args.at(0).c_str(), O_RDONLY | O_NONBLOCK);
+    auto named = DataOutputPipe::Create(args[0], PipeOptions());
+    close(reader);
+    if (handed->Write(&byte, 1) + duplex->Write(&byte, 1) + named->Write(&byte, 1) != 0)
+        return 21;
+    struct sigaction now;
+    sigset_t pending, blocked;
+    sigaction(SIGPIPE, nullptr, &now);
+    sigpending(&pending);
+    pthread_sigmask(SIG_SETMASK, nullptr, &blocked);
+    return now.sa_handler == SIG_DFL && !sigismember(&pending, SIGPIPE) && !sigismember(&blocked, SIGPIPE) ? 0 : 22;
+}
+
+void OnAlarm(int) {}
+
+// FIFO read|write: for each byte D on stdin, waits D tenths of a millisecond, opens FIFO (a
+// blocking open, given up after 10 ms), then reads one byte, or writes "x", and prints 1 when
+// it opened and "x" went through, 2 when it opened but the transfer failed, 0 when it never
+// opened. Ends at the end of stdin.
+int OpenRace(const Args& args)
+{
+    const bool reading = args.at(1) == "read";
+    struct sigaction alarm = {};
+    alarm.sa_handler = OnAlarm;  // without SA_RESTART: the open ends with EINTR
+    sigaction(SIGALRM, &alarm, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    unsigned char delay;
+    while (read(0, &delay, 1) == 1) {
+        usleep(delay * 100u);
+        itimerval limit = {{0, 0}, {0, 10000}};
+        setitimer(ITIMER_REAL, &limit, nullptr);
+        const int fd = open(args[0].c_str(), reading ? O_RDONLY : O_WRONLY);
+        limit = {};
+        setitimer(ITIMER_REAL, &limit, nullptr);
+        char x = 'x';
+        const char result = fd < 0 ? '0' : (reading ? read(fd, &x, 1) : write(fd, &x, 1)) == 1 && x == 'x' ? '1' : '2';
+        if (fd >= 0)
+            close(fd);
+        if (write(1, &result, 1) != 1)
+            return 12;
+    }
+    return 0;
+}
+
 }  // namespace
 
 std::vector<Mode> PipeModes()
 {
     return {{"pipe-write", "FIFO COUNT [wait]", [](const Args& a) { return OnFifo(a, true); }},
             {"pipe-read", "FIFO COUNT [wait]", [](const Args& a) { return OnFifo(a, false); }},
-            {"std-echo", "", StdEcho}};
+            {"std-echo", "", StdEcho},
+            {"pipe-sigpipe", "FIFO", SigpipeFree},
+            {"pipe-open-race", "FIFO read|write", OpenRace}};
 }
 
 }  // namespace ZephPeer

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -101,15 +102,16 @@ void ChildProcess::CloseStdin()
     CloseIfOpen(m_stdin);
 }
 
-bool ChildProcess::ReadStdout(std::string& out, std::chrono::milliseconds timeout)
+bool ChildProcess::ReadStdout(std::string& out, std::chrono::milliseconds timeout, size_t count)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const size_t until = count == SIZE_MAX ? SIZE_MAX : out.size() + count;
     char buffer[4096];
-    while (m_stdout >= 0) {
+    while (m_stdout >= 0 && out.size() < until) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd p = {m_stdout, POLLIN, 0};
         const int ready = left.count() > 0 ? poll(&p, 1, static_cast<int>(left.count())) : 0;
-        const ssize_t n = ready > 0 ? read(m_stdout, buffer, sizeof buffer) : -1;
+        const ssize_t n = ready > 0 ? read(m_stdout, buffer, std::min(sizeof buffer, until - out.size())) : -1;
         if (ready == 0 || (ready < 0 && errno != EINTR))
             return false;
         if (n > 0)

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,9 @@ public:
     // Writes all of `data` to the child's stdin; false when it cannot (the child has gone).
     bool WriteStdin(const std::string& data);
     void CloseStdin();
-    // Reads the child's stdout until end of file; false when that takes longer than `timeout`.
-    bool ReadStdout(std::string& out, std::chrono::milliseconds timeout);
+    // Reads the child's stdout until end of file, or until `out` has grown by `count` bytes;
+    // false when that takes longer than `timeout`.
+    bool ReadStdout(std::string& out, std::chrono::milliseconds timeout, size_t count = SIZE_MAX);
     // Waits for the child's end; false, after killing it, when it runs longer than `timeout`.
     // `exitCode` receives the exit status, or 128 + the signal that ended it.
     bool Wait(std::chrono::milliseconds timeout, int* exitCode = nullptr);
