@@ -79,7 +79,8 @@ bool GrowPipeBuffer(int descriptor, unsigned long long bytes) noexcept
     const int size = fcntl(descriptor, F_GETPIPE_SZ);
     if (size < 0 || bytes > INT_MAX)
         return false;
-    return static_cast<unsigned long long>(size) >= bytes || fcntl(descriptor, F_SETPIPE_SZ, static_cast<int>(bytes)) >= 0;
+    return static_cast<unsigned long long>(size) >= bytes ||
+           fcntl(descriptor, F_SETPIPE_SZ, static_cast<int>(bytes)) >= 0;
 #else
     (void)descriptor;
     (void)bytes;

@@ -1,7 +1,7 @@
 #pragma once
 /// \file
 /// DataAvailableDescriptor: a channel handler that turns frame announcements and the worker's
-/// end into a descriptor that an event loop (poll, epoll, a GUI toolkit's socket notifier) can
+/// end into a descriptor that an event loop (poll, select, a GUI toolkit's socket notifier) can
 /// wait on, so that no thread of the program's own has to wait in Read.
 #include "ZephExport/Export.h"
 #include <memory>
