@@ -28,7 +28,7 @@
 /// | DataBitInput::ReadBitsInt, ReadBits | the input ends; ReadBitsInt: over 8 bits | IOException | none |
 /// | DataInputPipe, DataOutputPipe by name (the name is logged) | the open fails | IOException | "Failed to open input pipe", code, text |
 /// | the same, with PipeOptions | the open is cancelled, times out | IOException | as above, see PipeOptions.h |
-/// | PipeCanceller, cancellable pipes | no eventfd | IOException | "Failed to create a wake descriptor", code, text |
+/// | PipeCanceller, cancellable pipes | no descriptor | IOException | "Failed to create a wake descriptor", code, text |
 /// | DataAvailableDescriptor() | no descriptor | IOException | "No descriptor for frame announcements", code, text |
 /// | the pipes' options-taking Create | invalid PipeOptions | std::invalid_argument | message |
 /// | CommunicationChannel::ReadHeader | too long | IOException | "Frame length above the channel's bound", text |

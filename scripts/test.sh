@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds everything and runs every check: the test suite in the
-# normal build, under AddressSanitizer with UndefinedBehaviorSanitizer and under
-# ThreadSanitizer, each fuzz target for a bounded time, and a brief soak run of the main job
-# (frame_exchange --soak). Any failing test, sanitizer report, fuzzer crash or soak check fails.
+# normal build, in the build that uses only POSIX interfaces (ZEPH_POSIX_ONLY), under
+# AddressSanitizer with UndefinedBehaviorSanitizer and under ThreadSanitizer, each fuzz target
+# for a bounded time, and a brief soak run of the main job (frame_exchange --soak). Any
+# failing test, sanitizer report, fuzzer crash or soak check fails.
 #
 # Usage: scripts/test.sh [step ...]
 #   steps: format (clang-format check), docs (API reference, warnings fail), default debug
-#   asan-ubsan tsan (test suites, by CMake preset), fuzz, soak
-#   no step given: format docs default asan-ubsan tsan fuzz soak
+#   posix asan-ubsan tsan (test suites, by CMake preset), fuzz, soak
+#   no step given: format docs default posix asan-ubsan tsan fuzz soak
 # Environment: FUZZ_SECONDS (per fuzz target, default 60), SOAK_FRAMES (default 10000).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -44,7 +45,7 @@ soak() {
 }
 
 steps=("$@")
-[ ${#steps[@]} -gt 0 ] || steps=(format docs default asan-ubsan tsan fuzz soak)
+[ ${#steps[@]} -gt 0 ] || steps=(format docs default posix asan-ubsan tsan fuzz soak)
 started=$SECONDS
 for step in "${steps[@]}"; do
     echo "== $step"

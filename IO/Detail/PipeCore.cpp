@@ -246,12 +246,10 @@ void PipeDescriptor::Configure()
     const int descriptor = m_descriptor.get();
     if (descriptor < 0)
         return;
-    // A refused larger buffer (a limit, or not a pipe) only costs speed.
-    if (m_settings.transferSize > kDefaultPipeBuffer) {
-        const int size = fcntl(descriptor, F_GETPIPE_SZ);
-        if (size >= 0 && static_cast<unsigned long long>(size) < m_settings.transferSize)
-            fcntl(descriptor, F_SETPIPE_SZ, static_cast<int>(m_settings.transferSize));
-    }
+    // Where the system cannot grow the buffer or refuses (a limit, or not a pipe), a transfer
+    // of more than it holds takes several wake-ups of the peer: slower, no less correct.
+    if (m_settings.transferSize > kDefaultPipeBuffer)
+        GrowPipeBuffer(descriptor, m_settings.transferSize);
     // A pipe that waits does so in poll(), where Cancel and the wait limit reach it.
     if (m_settings.Waits()) {
         const int flags = fcntl(descriptor, F_GETFL);

@@ -1,43 +1,33 @@
 #include "IO/KorvelIO/DataAvailableDescriptor.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdint>
-
 #include "IO/Detail/SystemError.h"
+#include "IO/Detail/SystemExtensions.h"
 #include "IO/Detail/Throw.h"
 #include "IO/Exception.h"
 
 namespace Korvel {
 namespace Core {
 
-DataAvailableDescriptor::DataAvailableDescriptor() : m_descriptor(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+DataAvailableDescriptor::DataAvailableDescriptor() : m_event(new Detail::EventDescriptor)
 {
-    if (m_descriptor < 0) {
-        const Detail::SystemError failure{errno};
+    if (m_event->Descriptor() < 0) {
+        const Detail::SystemError failure{m_event->OpenError()};
         KORVEL_THROW(IOException() << DescriptionInfo("No descriptor for frame announcements") << failure);
     }
 }
 
-DataAvailableDescriptor::~DataAvailableDescriptor()
-{
-    close(m_descriptor);
-}
+DataAvailableDescriptor::~DataAvailableDescriptor() = default;
 
 int DataAvailableDescriptor::Descriptor() const
 {
-    return m_descriptor;
+    return m_event->Descriptor();
 }
 
-// The counter only ever grows from 0 to a few, so the write cannot fail for want of room; the
-// caller holds m_mutex, which keeps "readable" equal to "something to report".
+// The caller holds m_mutex, as Drain does when it resets: that keeps "readable" equal to
+// "something to report".
 void DataAvailableDescriptor::Signal()
 {
-    const uint64_t one = 1;
-    while (write(m_descriptor, &one, sizeof one) < 0 && errno == EINTR) {
-    }
+    m_event->Set();
 }
 
 DataAvailableDescriptor::Event DataAvailableDescriptor::Drain()
@@ -51,11 +41,8 @@ DataAvailableDescriptor::Event DataAvailableDescriptor::Drain()
         event.kind = Kind::Ended;
         event.end = m_endReason;
     }
-    if (!m_ended) {
-        uint64_t count;
-        while (read(m_descriptor, &count, sizeof count) < 0 && errno == EINTR) {
-        }
-    }
+    if (!m_ended)
+        m_event->Reset();
     return event;
 }
 

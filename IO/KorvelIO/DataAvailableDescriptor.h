@@ -1,15 +1,20 @@
 #pragma once
 /// \file
 /// DataAvailableDescriptor: a channel handler that turns frame announcements and the worker's
-/// end into a descriptor that an event loop (poll, epoll, a GUI toolkit's socket notifier) can
+/// end into a descriptor that an event loop (poll, select, a GUI toolkit's socket notifier) can
 /// wait on, so that no thread of the program's own has to wait in Read.
 #include "ZephExport/Export.h"
+#include <memory>
 #include <mutex>
 
 #include "IO/IDataAvailableHandler.h"
 #include "IO/IWorkerEndHandler.h"
 
 namespace Korvel {
+namespace Detail {
+class EventDescriptor;
+}  // namespace Detail
+
 namespace Core {
 
 /// A data-available handler that owns a pollable descriptor. Give it to a channel with a worker
@@ -85,7 +90,7 @@ public:
 private:
     void Signal();
 
-    int m_descriptor;
+    std::unique_ptr<Detail::EventDescriptor> m_event;
     std::mutex m_mutex;
     bool m_framePending = false;
     unsigned long long m_frameSize = 0;

@@ -10,6 +10,7 @@
 #include <boost/uuid/uuid.hpp>
 #include <boost/uuid/uuid_io.hpp>
 
+#include "IO/Detail/SystemExtensions.h"
 #include "IO/Detail/Throw.h"
 #include "IO/Exception.h"
 
@@ -34,7 +35,7 @@ bool IsDirectory(const char* path)
 // TMPDIR when it names a directory, else the system default; empty when none is usable.
 std::string TempDirectory()
 {
-    const char* candidates[] = {secure_getenv("TMPDIR"), P_tmpdir, "/tmp"};
+    const char* candidates[] = {Detail::TrustedEnvironment("TMPDIR"), P_tmpdir, "/tmp"};
     for (const char* candidate : candidates) {
         if (!IsDirectory(candidate))
             continue;
