@@ -765,3 +765,32 @@ TEST(PipeOptions, AnOpenIsGivenUpOnlyWhenThePeerDidNotConnect)
         EXPECT_EQ(ExitOf(peer), 0);
     }
 }
+
+// An open limit bounds the open alone: without a peer the open gives up at it, and the reads of
+// a pipe that opened wait for as long as the peer takes.
+TEST(PipeOptions, AnOpenLimitBoundsTheOpenAlone)
+{
+    ZephTest::LogCapture quiet{google::GLOG_ERROR};
+    Fifo fifo;
+    PipeOptions options;
+    options.openLimit = std::chrono::milliseconds(100);
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        DataInputPipe::Create(fifo.path, options);
+        FAIL() << "the open did not give up";
+    } catch (const IOException& e) {
+        EXPECT_EQ(*boost::get_error_info<Korvel::SystemErrorCodeInfo>(e), ETIMEDOUT);
+    }
+    EXPECT_GE(std::chrono::steady_clock::now() - start, options.openLimit);
+    ChildProcess peer = StartPeer({"pipe-write", fifo.path, "3", "wait"}, ChildProcess::Stdin::Pipe);
+    options.openLimit = std::chrono::seconds(20);
+    options.cancellable = true;
+    auto input = DataInputPipe::Create(fifo.path, options);
+    unsigned char bytes[3];
+    auto read = std::async(std::launch::async, [&] { return input->Read(bytes, 3); });
+    EXPECT_EQ(read.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout) << "the read gave up";
+    ASSERT_TRUE(peer.WriteStdin("g"));
+    ASSERT_EQ(read.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(read.get(), 3u);
+    EXPECT_EQ(ExitOf(peer), 0);
+}

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "IO/Detail/SystemError.h"
+#include "IO/Detail/SystemExtensions.h"
 #include "IO/Detail/Throw.h"
 #include "IO/Exception.h"
 
@@ -66,9 +67,9 @@ private:
 // handler, which would change the whole process). So a helper thread makes the blocking
 // open() while the caller waits in poll() for it, the canceller and the deadline. To give up,
 // the caller frees the helper by opening the other end itself; whichever comes first, the
-// helper's return or the caller giving up, decides. On Linux both go through /proc/self/fd of
-// an O_PATH descriptor taken first, so the FIFO is still reached after its name was removed
-// (a crashed peer's clean-up) or no longer resolves (a relative name after a chdir).
+// helper's return or the caller giving up, decides. Where the system allows, both go through
+// an anchored path (SystemExtensions.h), so the FIFO is still reached after its name was
+// removed (a crashed peer's clean-up) or no longer resolves (a relative name after a chdir).
 // Elsewhere they go by name, and a helper that cannot be freed is left behind: the caller is
 // released anyway, and the helper closes what it gets once someone opens the FIFO.
 struct BlockedOpen {
@@ -77,7 +78,7 @@ struct BlockedOpen {
     const PipeLog* log;  // a direction's constant table: outlives a helper left behind
     int flags;
     std::string path;        // what the helper opens; the other end is opened the same way
-    ScopedDescriptor reach;  // Linux: the O_PATH descriptor `path` goes through
+    ScopedDescriptor reach;  // what keeps `path` reaching the FIFO, where the system has a way
     WakeEvent returned;
     std::atomic<int> state{Waiting};
     int descriptor = -1;
@@ -141,15 +142,9 @@ ScopedDescriptor OpenWaiting(const std::string& name, int flags, const PipeLog& 
     auto attempt = std::make_shared<BlockedOpen>();
     attempt->log = &log;
     attempt->flags = flags;
-    attempt->path = name;
-#ifdef __linux__
-    attempt->reach.reset(open(name.c_str(), O_PATH | O_CLOEXEC));
-    const std::string viaFd = "/proc/self/fd/" + std::to_string(attempt->reach.get());
-    if (attempt->reach && access(viaFd.c_str(), F_OK) == 0)
-        attempt->path = viaFd;
-#endif
+    attempt->path = AnchoredPath(name, attempt->reach);
     std::thread helper(BlockedOpen::Run, attempt);
-    const Deadline deadline(settings.waitLimit);
+    const Deadline deadline(settings.openLimit);
     pollfd fds[2] = {{attempt->returned.Descriptor(), POLLIN, 0},
                      {canceller ? canceller->Descriptor() : -1, POLLIN, 0}};
     while (!attempt->returned.IsSet() && !(canceller && canceller->IsSet()) && !deadline.Passed())
@@ -177,7 +172,8 @@ ScopedDescriptor OpenWaiting(const std::string& name, int flags, const PipeLog& 
 
 }  // namespace
 
-void PipeSettings::Check(unsigned long long transferSize, std::chrono::milliseconds waitLimit)
+void PipeSettings::Check(unsigned long long transferSize, std::chrono::milliseconds waitLimit,
+                         std::chrono::milliseconds openLimit)
 {
     if (transferSize == 0 || transferSize > kMaxTransferSize)
         KORVEL_THROW(std::invalid_argument("PipeOptions::transferSize must be 1 .. " +
@@ -187,6 +183,10 @@ void PipeSettings::Check(unsigned long long transferSize, std::chrono::milliseco
         KORVEL_THROW(std::invalid_argument("PipeOptions::waitLimit must be 0 .. " +
                                            std::to_string(kMaxWaitLimit.count()) + " ms, not " +
                                            std::to_string(waitLimit.count()) + " ms"));
+    if (openLimit.count() < 0 || openLimit > kMaxWaitLimit)
+        KORVEL_THROW(std::invalid_argument("PipeOptions::openLimit must be 0 .. " +
+                                           std::to_string(kMaxWaitLimit.count()) + " ms, not " +
+                                           std::to_string(openLimit.count()) + " ms"));
 }
 
 PipeDescriptor::PipeDescriptor(const std::string& name, int flags, const PipeLog& log, PipeSettings settings)
@@ -200,7 +200,7 @@ PipeDescriptor::PipeDescriptor(const std::string& name, int flags, const PipeLog
     int error = 0;
     PipeStop stop = PipeStop::None;
     ScopedDescriptor opened;
-    if (m_settings.canceller || m_settings.waitLimit.count() > 0) {
+    if (m_settings.canceller || m_settings.openLimit.count() > 0) {
         opened = OpenWaiting(name, openFlags, log, m_settings, error, stop);
     } else {
         int descriptor;

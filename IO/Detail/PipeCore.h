@@ -48,7 +48,8 @@ struct PipeSettings {
     bool closeOnExec;
     bool cancellable;
     std::chrono::milliseconds waitLimit;
-    unsigned long long transferSize;  // bytes one read() or write() is asked to move at most
+    std::chrono::milliseconds openLimit;  // what bounds an open by name: its own, else waitLimit
+    unsigned long long transferSize;      // bytes one read() or write() is asked to move at most
     std::shared_ptr<WakeEvent> canceller;
     // The pipe of a Create without options: its open makes the process ignore SIGPIPE, as it
     // always has. Otherwise the pipe keeps SIGPIPE to itself (see PipeDescriptor::Write).
@@ -58,10 +59,11 @@ struct PipeSettings {
     template <class Options>
     static PipeSettings From(const Options& options)
     {
-        Check(options.transferSize, options.waitLimit);
+        Check(options.transferSize, options.waitLimit, options.openLimit);
         return {options.closeOnExec,
                 options.cancellable || options.canceller,
                 options.waitLimit,
+                options.openLimit.count() > 0 ? options.openLimit : options.waitLimit,
                 options.transferSize,
                 options.canceller ? options.canceller->m_event : nullptr,
                 false};
@@ -74,7 +76,8 @@ struct PipeSettings {
         settings.plain = true;
         return settings;
     }
-    static void Check(unsigned long long transferSize, std::chrono::milliseconds waitLimit);
+    static void Check(unsigned long long transferSize, std::chrono::milliseconds waitLimit,
+                      std::chrono::milliseconds openLimit);
     // A pipe that waits in poll() rather than in the system call.
     bool Waits() const { return cancellable || waitLimit.count() > 0; }
 };

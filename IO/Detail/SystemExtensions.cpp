@@ -88,6 +88,20 @@ bool GrowPipeBuffer(int descriptor, unsigned long long bytes) noexcept
 #endif
 }
 
+std::string AnchoredPath(const std::string& name, ScopedDescriptor& anchor)
+{
+#ifdef ZEPHIO_HAVE_O_PATH
+    anchor.reset(open(name.c_str(), O_PATH | O_CLOEXEC));
+    const std::string viaDescriptor = "/proc/self/fd/" + std::to_string(anchor.get());
+    if (anchor && access(viaDescriptor.c_str(), F_OK) == 0)
+        return viaDescriptor;
+    anchor.reset();
+#else
+    (void)anchor;
+#endif
+    return name;
+}
+
 const char* TrustedEnvironment(const char* name) noexcept
 {
 #ifdef ZEPHIO_HAVE_SECURE_GETENV

@@ -2,6 +2,8 @@
 // Internal: the one place where the library uses what a system offers beyond POSIX. Each
 // extension is chosen when the library is built (SystemExtensions.cpp) and has a plain POSIX
 // fallback that behaves the same; the CMake option ZEPH_POSIX_ONLY builds every fallback.
+#include <string>
+
 #include "IO/Detail/ScopedDescriptor.h"
 
 namespace Korvel {
@@ -34,6 +36,12 @@ private:
 // pipe has one that large now. Elsewhere, or when refused, the pipe keeps the buffer it has,
 // which only costs speed.
 bool GrowPipeBuffer(int descriptor, unsigned long long bytes) noexcept;
+
+// A path to the file that `name` names now, which keeps reaching it while `anchor` (set here)
+// stays open, even after the name is removed or no longer resolves (a relative name after a
+// chdir): where the system can reopen a descriptor by path. Elsewhere `name` itself, and
+// `anchor` stays empty.
+std::string AnchoredPath(const std::string& name, ScopedDescriptor& anchor);
 
 // The environment variable `name`, or null; null too while the process runs with privileges
 // it was not started with (set-user-ID or set-group-ID), whose environment is not to be trusted.

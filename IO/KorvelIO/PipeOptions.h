@@ -16,15 +16,20 @@
 ///   with nothing moved and no system call.
 /// - waitLimit: a Read or Write that has waited this long for the peer (no byte moved)
 ///   returns what it moved so far, with a WARNING line; the pipe stays usable. An open by
-///   name waits at most this long for the peer, then throws. At most kMaxPipeWaitLimit.
+///   name waits at most this long for the peer, then throws, unless openLimit is set. At most
+///   kMaxPipeWaitLimit.
+/// - openLimit: how long an open by name waits for its peer, whatever the wait limit of later
+///   reads and writes (none included): a worker's input can have a bounded open and unbounded
+///   reads. 0: the wait limit bounds the open. At most kMaxPipeWaitLimit.
 /// - transferSize: the most bytes one system call moves (GetMaxReadSizeAtTime and
 ///   GetMaxWriteSizeAtTime return it). Above the system's default pipe buffer (64 KiB) the
-///   pipe asks for a buffer of that size, and goes on with the smaller one where refused.
+///   pipe asks for a buffer of that size where the system has a way to ask, and goes on with
+///   the smaller one where refused.
 /// - canceller: cancelling it cancels every pipe created with it (as their own Cancel does),
 ///   and also an open by name still waiting for its peer, which then throws. An open with a
 ///   canceller already cancelled throws without opening anything.
 ///
-/// An open that is cancelled or reaches its wait limit throws IOException as a failed open
+/// An open that is cancelled or reaches its limit throws IOException as a failed open
 /// does: DescriptionInfo "Failed to open input pipe: cancelled" (or ": wait limit reached",
 /// or "output"), SystemErrorCodeInfo ECANCELED (ETIMEDOUT), DetailsInfo its system text.
 ///
@@ -88,6 +93,7 @@ struct PipeOptions {
     std::chrono::milliseconds waitLimit{0};    ///< 0: wait without limit; 0 .. kMaxPipeWaitLimit
     unsigned long long transferSize = 1024;    ///< bytes per system call, 1 .. kMaxPipeTransferSize
     std::shared_ptr<PipeCanceller> canceller;  ///< optional; implies cancellable
+    std::chrono::milliseconds openLimit{0};    ///< bounds an open by name alone; 0: waitLimit does
 };
 
 }  // namespace Core
