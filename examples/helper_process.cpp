@@ -139,8 +139,8 @@ pid_t StartHelper(const Options& options, int& toHelper, int& fromHelper)
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_adddup2(&files, request[0], STDIN_FILENO);  // dup2 clears close-on-exec
     posix_spawn_file_actions_adddup2(&files, answer[1], STDOUT_FILENO);
-    // This process ignores SIGPIPE; the helper gets it back at its default, so that it ends
-    // when it writes to a parent that has gone.
+    // The helper gets SIGPIPE at its default whatever this process's caller set, so that it
+    // ends when it writes to a parent that has gone.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t defaults;
@@ -207,8 +207,8 @@ int Reap(pid_t helper, milliseconds grace)
 
 int RunParent(const Options& options)
 {
-    // A write to a helper that has died then fails (EPIPE) instead of ending this process.
-    signal(SIGPIPE, SIG_IGN);
+    // No SIGPIPE set-up: pipes made with options never raise it, so a write to a helper that
+    // has died fails (EPIPE) instead of ending this process.
     int toHelper = -1, fromHelper = -1;
     const pid_t helper = StartHelper(options, toHelper, fromHelper);
     if (helper < 0)
