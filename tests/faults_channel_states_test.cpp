@@ -365,10 +365,16 @@ TEST_F(ChannelWaits, OverPipesWithOptionsAStopAtAnyPointOfAFrameMakesUpNoFrame)
             SCOPED_TRACE(std::string(c.mode) + ", " + names[static_cast<int>(stop)]);
             PipeOptions options;
             options.cancellable = true;
-            if (stop == Stop::Canceller)
+            // Each stop beside other options: a large and a tiny transfer size, close-on-exec.
+            if (stop == Stop::Canceller) {
                 options.canceller = PipeCanceller::Create();
-            if (stop == Stop::WaitLimit)
+                options.transferSize = 1 << 20;
+                options.closeOnExec = true;
+            }
+            if (stop == Stop::WaitLimit) {
                 options.waitLimit = std::chrono::milliseconds(100);
+                options.transferSize = 3;
+            }
             DataAvailableDescriptor descriptor;
             Link link(true, ~0ull, c.mode, &options);
             link.channel->SetDataAvailableHandler(&descriptor);
