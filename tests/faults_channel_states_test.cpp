@@ -537,23 +537,16 @@ TEST_F(ChannelWaits, ChannelOptionsAnnounceTheFirstFrameAndDeliverOnlyWholeFrame
 TEST(ChannelOptionsCheck, RefuseWhatNeedsAWorkerWithoutOneAndAZeroBound)
 {
     std::string text;
-    const unsigned char none[1] = {};
     ZephTest::RecordingHandler handler;
-    auto make = [&](ChannelOptions options) {
-        return CommunicationChannel::Create(DataInputMemory::Create(none, 0), DataOutputString::Create(&text), options);
-    };
-    ChannelOptions handlerWithoutWorker;
-    handlerWithoutWorker.worker = false;
-    handlerWithoutWorker.handler = &handler;
-    EXPECT_THROW(make(handlerWithoutWorker), std::invalid_argument);
-    ChannelOptions wholeWithoutWorker;
-    wholeWithoutWorker.worker = false;
-    wholeWithoutWorker.wholeFramesOnly = true;
-    EXPECT_THROW(make(wholeWithoutWorker), std::invalid_argument);
-    ChannelOptions zeroBound;
-    zeroBound.maxFrameLength = 0;
-    EXPECT_THROW(make(zeroBound), std::invalid_argument);
-    ChannelOptions plain;
-    plain.worker = false;
-    EXPECT_NO_THROW(make(plain));
+    ChannelOptions invalid[3], plain;
+    invalid[0].worker = invalid[1].worker = plain.worker = false;
+    invalid[0].handler = &handler;
+    invalid[1].wholeFramesOnly = true;
+    invalid[2].maxFrameLength = 0;
+    for (const ChannelOptions& options : invalid)
+        EXPECT_THROW(
+            CommunicationChannel::Create(DataInputMemory::Create(nullptr, 0), DataOutputString::Create(&text), options),
+            std::invalid_argument);
+    EXPECT_NO_THROW(
+        CommunicationChannel::Create(DataInputMemory::Create(nullptr, 0), DataOutputString::Create(&text), plain));
 }
