@@ -406,9 +406,10 @@ bool PipeDescriptor::Write(const unsigned char* data, unsigned long long size, u
         return written;
     };
     const bool all = Transfer(data, size, count, write, POLLOUT);
-    const timespec now = {0, 0};
-    if (raised && !theirs)
-        sigtimedwait(&pipeSignal, nullptr, &now);
+    // Taken back only once it is there, so sigwait (plain POSIX, unlike a timed wait) never waits.
+    int taken;
+    if (raised && !theirs && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1)
+        sigwait(&pipeSignal, &taken);
     pthread_sigmask(SIG_SETMASK, &saved, nullptr);
     return all;
 }
