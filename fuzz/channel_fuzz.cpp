@@ -1,9 +1,10 @@
 // A communication channel fed with the fuzzer's bytes. The first byte picks the set-up (bit 0:
 // a worker; bit 1: stop reading after (setup >> 2) % 4 frames and destroy the channel there;
-// bit 4: the worker's frames bounded at kLargestFrame, a frame of exactly that allowed) and seeds the read sizes; the
-// rest is the input stream. With a worker, readers must get exactly the frames a model of the worker predicts, each
-// announced once before its first byte, then end of stream. Without, ReadHeader and Read pass the input's bytes
-// through. (What Write puts out, every exchange with the test peer checks.)
+// bit 4: the worker's frames bounded at kLargestFrame, a frame of exactly that allowed; bit 5: read-ahead) and seeds
+// the read sizes; the rest is the input stream. With a worker, readers must get exactly the frames a model of the
+// worker predicts, each announced once before its first byte, then end of stream; read-ahead changes none of that.
+// Without, ReadHeader and Read pass the input's bytes through. (What Write puts out, every exchange with the test peer
+// checks.)
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -81,7 +82,10 @@ void RunWithWorker(const unsigned char* data, size_t size, unsigned char setup, 
     ZephTest::RecordingHandler handler;
     boost::intrusive_ptr<ZephTest::MemoryInput> input(new ZephTest::MemoryInput(data, size, false));
     std::string sink;
-    auto channel = CommunicationChannel::Create(input, DataOutputString::Create(&sink), true, Bound(setup));
+    ChannelOptions options;
+    options.maxFrameLength = Bound(setup);
+    options.readAhead = setup & 0x20;
+    auto channel = CommunicationChannel::Create(input, DataOutputString::Create(&sink), options);
     channel->SetDataAvailableHandler(&handler);
     input->Open();
 

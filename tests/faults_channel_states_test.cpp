@@ -18,6 +18,7 @@
 #include <future>
 #include <set>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -80,17 +81,18 @@ struct Link {
     {
         PipeOptions cancellable;
         cancellable.cancellable = true;
+        ChannelOptions plain;
+        plain.worker = worker;
+        plain.maxFrameLength = bound;
+        const ChannelOptions& options = channelOptions ? *channelOptions : plain;
         channel = ZephTest::FinishesWithin("opening the FIFOs", [&] {
-            if (channelOptions)
-                return CommunicationChannel::Create(DataInputPipe::Create(from.path, false),
-                                                    DataOutputPipe::Create(to.path, false), *channelOptions);
             if (!inputOptions)
                 return CommunicationChannel::Create(DataInputPipe::Create(from.path, false),
-                                                    DataOutputPipe::Create(to.path, false), worker, bound);
+                                                    DataOutputPipe::Create(to.path, false), options);
             auto output = DataOutputPipe::Create(to.path, cancellable);
             auto input = DataInputPipe::Create(PipeHandleFromDescriptor(open(from.path.c_str(), O_RDONLY | O_CLOEXEC)),
                                                std::make_unique<ByteDataInputDefaultProtocol>(), *inputOptions);
-            return CommunicationChannel::Create(input, output, worker, bound);
+            return CommunicationChannel::Create(input, output, options);
         });
         if (!channelOptions)
             channel->SetDataAvailableHandler(&handler);
@@ -538,15 +540,165 @@ TEST(ChannelOptionsCheck, RefuseWhatNeedsAWorkerWithoutOneAndAZeroBound)
 {
     std::string text;
     ZephTest::RecordingHandler handler;
-    ChannelOptions invalid[3], plain;
-    invalid[0].worker = invalid[1].worker = plain.worker = false;
+    ChannelOptions invalid[4], plain;
+    invalid[0].worker = invalid[1].worker = invalid[3].worker = plain.worker = false;
     invalid[0].handler = &handler;
     invalid[1].wholeFramesOnly = true;
     invalid[2].maxFrameLength = 0;
+    invalid[3].readAhead = true;
     for (const ChannelOptions& options : invalid)
         EXPECT_THROW(
             CommunicationChannel::Create(DataInputMemory::Create(nullptr, 0), DataOutputString::Create(&text), options),
             std::invalid_argument);
     EXPECT_NO_THROW(
         CommunicationChannel::Create(DataInputMemory::Create(nullptr, 0), DataOutputString::Create(&text), plain));
+}
+
+using ChannelReadAhead = ChannelDestroyed;
+
+// Frames of varied sizes and contents, written into the FIFO beside the peer, reach a slow reader
+// whole and in order, each announced once and only when the frame before it is used up, while
+// the worker has already taken the next one off the pipe.
+TEST_F(ChannelReadAhead, FramesArriveWholeAndInOrderAnnouncedOnceEachWhileTheNextIsReadAhead)
+{
+    ZephTest::RecordingHandler handler;
+    ChannelOptions options;
+    options.handler = &handler;
+    options.readAhead = true;
+    Link link(true, ~0ull, "frames", nullptr, &options);
+    const int writer = open(link.from.path.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    const std::vector<unsigned long long> sizes = {1000, 3, 1, 200000, 65536, 7, 1 << 20, 2, 70000, 1};
+    auto frame = [&](size_t i) {
+        std::vector<unsigned char> bytes(8 + sizes[i]);
+        std::memcpy(bytes.data(), &sizes[i], 8);
+        for (size_t j = 0; j < sizes[i]; ++j)
+            bytes[8 + j] = static_cast<unsigned char>(i * 37 + j * 7 + j / 251);
+        return bytes;
+    };
+    auto send = [&](size_t i) {
+        const std::vector<unsigned char> bytes = frame(i);
+        for (size_t done = 0; done < bytes.size();) {
+            const ssize_t n = write(writer, bytes.data() + done, bytes.size() - done);
+            if (n <= 0)
+                return false;
+            done += static_cast<size_t>(n);
+        }
+        return true;
+    };
+    ASSERT_TRUE(send(0) && send(1));
+    // Holding the first frame, the worker has taken the second off the pipe too.
+    ASSERT_TRUE(ZephTest::EventuallyTrue([&] { return WorkerBlockedInRead(8 + 1000 + 8 + 3, "futex"); }));
+    EXPECT_EQ(handler.Sizes(), std::vector<unsigned long long>{1000});
+    // Non-fatal checks from here on: the writer must be waited for and closed.
+    auto rest = std::async(std::launch::async, [&] {
+        for (size_t i = 2; i < sizes.size(); ++i)
+            if (!send(i))
+                return false;
+        return true;
+    });
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        const std::vector<unsigned char> sent = frame(i);
+        std::vector<unsigned char> got(sizes[i]);
+        for (unsigned long long done = 0, piece = sizes[i] / 3 + 1; done < sizes[i]; done += piece) {
+            piece = std::min(piece, sizes[i] - done);
+            EXPECT_EQ(ZephTest::FinishesWithin("Read", [&] { return link.channel->Read(&got[done], piece); }), piece);
+            if (done + piece < sizes[i]) {
+                EXPECT_EQ(handler.Sizes().size(), i + 1)
+                    << "frame " << i + 1 << " announced before " << i << " was used up";
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        }
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), sent.begin() + 8, sent.end())) << "frame " << i;
+    }
+    EXPECT_TRUE(Within(rest, "the writer"));
+    EXPECT_EQ(handler.Sizes(), sizes);
+    close(writer);
+}
+
+// Read ahead, the worker's end is announced only after every frame it holds was used up: a
+// frame that came whole before the peer's end (or its end frame) is delivered, one that the
+// peer's death cut short is not.
+TEST_F(ChannelReadAhead, ThePeersEndComesAfterTheFrameReadAheadAndNoFrameCutShort)
+{
+    struct Case {
+        const char* commands;
+        const char* end;  // sent once the worker holds the first frame and has read the second
+        std::vector<unsigned long long> frames;
+        WorkerEnd reason;
+    };
+    for (const Case& c : {Case{"frame 10\nframe 20", "close", {10, 20}, WorkerEnd::EndOfInput},
+                          Case{"frame 10\nframe 20", "empty", {10, 20}, WorkerEnd::EndFrame},
+                          Case{"frame 10\nheader 5000", "kill", {10}, WorkerEnd::EndOfInput}}) {
+        SCOPED_TRACE(c.end);
+        DataAvailableDescriptor descriptor;
+        ChannelOptions options;
+        options.handler = &descriptor;
+        options.readAhead = true;
+        options.wholeFramesOnly = true;
+        Link link(true, ~0ull, "frames", nullptr, &options);
+        link.Tell(c.commands);
+        // Holding the first frame, the worker has taken the second, or blocks in its payload.
+        ASSERT_TRUE(ZephTest::EventuallyTrue(
+            [&] { return c.frames.size() == 2 ? WorkerBlockedInRead(46, "futex") : WorkerBlockedInRead(26); }));
+        if (std::string(c.end) == "kill")
+            kill(link.peer.Pid(), SIGKILL);
+        else
+            link.Tell(c.end);
+        pollfd watched{descriptor.Descriptor(), POLLIN, 0};
+        for (const unsigned long long size : c.frames) {
+            ASSERT_EQ(poll(&watched, 1, 3000), 1);
+            const auto event = descriptor.Drain();
+            ASSERT_EQ(event.kind, DataAvailableDescriptor::Kind::Frame);
+            EXPECT_EQ(event.size, size);
+            EXPECT_EQ(poll(&watched, 1, 50), 0) << "announced while a frame is held";
+            std::string bytes(size, '\0');
+            EXPECT_EQ(link.channel->Read(reinterpret_cast<unsigned char*>(&bytes[0]), size), size);
+            EXPECT_EQ(bytes, std::string(size, 'x'));
+        }
+        ASSERT_EQ(poll(&watched, 1, 3000), 1);
+        const auto end = descriptor.Drain();
+        EXPECT_EQ(end.kind, DataAvailableDescriptor::Kind::Ended) << "a frame cut short was delivered";
+        EXPECT_EQ(end.end, c.reason) << WorkerEndName(end.end);
+        unsigned char byte = 0x5a;
+        EXPECT_EQ(link.channel->Read(&byte, 1), 0u);
+    }
+}
+
+// A cancel, or the destruction, while a frame is held and the next is being read ahead over a
+// cancellable pipe: the held frame stays readable, the one cut short is never announced, and
+// the destructor does not wait for the peer.
+TEST_F(ChannelReadAhead, ACancelOrDestructionWhileReadingAheadMakesUpNoFrame)
+{
+    for (const bool destroy : {false, true}) {
+        SCOPED_TRACE(destroy ? "destruction" : "Cancel");
+        PipeOptions pipe;
+        pipe.cancellable = true;
+        DataAvailableDescriptor descriptor;
+        ChannelOptions options;
+        options.handler = &descriptor;
+        options.readAhead = true;
+        Link link(true, ~0ull, "frames", &pipe, &options);
+        link.Tell("frame 10\nheader 5000");
+        ASSERT_TRUE(ZephTest::EventuallyTrue([&] { return WorkerBlockedInRead(26, "poll"); }));
+        pollfd watched{descriptor.Descriptor(), POLLIN, 0};
+        ASSERT_EQ(poll(&watched, 1, 3000), 1);
+        EXPECT_EQ(descriptor.Drain().size, 10u);
+        if (destroy) {
+            const auto start = std::chrono::steady_clock::now();
+            link.channel.reset();
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+            EXPECT_EQ(descriptor.Drain().end, WorkerEnd::Cancelled);
+            continue;
+        }
+        link.channel->Cancel();
+        EXPECT_EQ(poll(&watched, 1, 50), 0) << "the end announced while a frame is held";
+        unsigned char bytes[10];
+        EXPECT_EQ(link.channel->Read(bytes, 10), 10u);
+        ASSERT_EQ(poll(&watched, 1, 3000), 1);
+        const auto end = descriptor.Drain();
+        EXPECT_EQ(end.kind, DataAvailableDescriptor::Kind::Ended) << "a frame was made up";
+        EXPECT_EQ(end.end, WorkerEnd::Cancelled);
+        EXPECT_EQ(link.channel->Read(bytes, 1), 0u);
+    }
 }

@@ -14,9 +14,17 @@
 ///   its payload) is never delivered, over any input: the worker ends (WorkerEnd::EndOfInput)
 ///   rather than hand out zeros or stale bytes at the announced length. The worker then reads
 ///   on while the input delivers, so an input that hands out a frame in pieces still works.
+/// - readAhead: while a frame is held, the worker reads the next one into a second buffer, so
+///   the peer keeps writing while readers copy the held frame out (for bulk transfers). Readers
+///   and the handler see exactly what they see without it: a frame is announced only once the
+///   one before it is used up, and so is the worker's end; a frame that a stop cuts short is
+///   never announced. Memory: two buffers of the largest frame. Over an input whose Cancel does
+///   nothing (a pipe without PipeOptions::cancellable) a channel holding a frame is also blocked
+///   in that input's Read, so its destruction waits for the peer to send or close; pair it with
+///   cancellable pipes.
 ///
-/// Invalid options make Create throw std::invalid_argument: a handler or whole frames only
-/// without a worker, or a maxFrameLength of 0.
+/// Invalid options make Create throw std::invalid_argument: a handler, whole frames only or
+/// read-ahead without a worker, or a maxFrameLength of 0.
 #include "ZephExport/Export.h"
 #include <limits>
 
@@ -31,6 +39,7 @@ struct ChannelOptions {
     IDataAvailableHandler* handler = nullptr;  ///< told of every frame from the first; owned by the caller
     unsigned long long maxFrameLength = std::numeric_limits<unsigned long long>::max();  ///< at least 1
     bool wholeFramesOnly = false;  ///< never deliver a frame the peer's end cut short
+    bool readAhead = false;        ///< read the next frame while the held one is read (two buffers)
 };
 
 }  // namespace Core

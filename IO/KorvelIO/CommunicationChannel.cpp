@@ -125,8 +125,9 @@ boost::intrusive_ptr<IDataChannel> CommunicationChannel::Create(boost::intrusive
                                                                 boost::intrusive_ptr<IByteDataOutput> output,
                                                                 const ChannelOptions& options)
 {
-    if (!options.worker && (options.handler || options.wholeFramesOnly))
-        KORVEL_THROW(std::invalid_argument("ChannelOptions: a handler and whole frames only need the worker"));
+    if (!options.worker && (options.handler || options.wholeFramesOnly || options.readAhead))
+        KORVEL_THROW(
+            std::invalid_argument("ChannelOptions: a handler, whole frames only and read-ahead need the worker"));
     if (options.maxFrameLength == 0)
         KORVEL_THROW(std::invalid_argument("ChannelOptions::maxFrameLength must be at least 1"));
     return boost::intrusive_ptr<IDataChannel>(new CommunicationChannel(std::move(input), std::move(output), options));
@@ -137,6 +138,7 @@ CommunicationChannel::CommunicationChannel(boost::intrusive_ptr<IByteDataInput> 
     : m_withWorker(options.worker),
       m_maxFrameLength(options.maxFrameLength),
       m_wholeFramesOnly(options.wholeFramesOnly),
+      m_readAhead(options.readAhead),
       m_input(std::move(input)),
       m_output(std::move(output)),
       m_handler(options.handler)
@@ -288,18 +290,20 @@ bool CommunicationChannel::ShouldAwakeThreadPredicate() const
 }
 
 CommunicationChannel::Part CommunicationChannel::ReadPart(unsigned char* buffer, unsigned long long size,
-                                                          WorkerEnd& why)
+                                                          WorkerEnd& why, unsigned long long* got)
 {
     Detail::ClearTransferStop();
-    unsigned long long got = m_input->Read(buffer, size);
+    unsigned long long delivered = m_input->Read(buffer, size);
     // With whole frames only, an input that hands out a frame in pieces is read on; nothing
     // more coming means the peer's end cut the frame short.
-    while (m_wholeFramesOnly && got < size && Detail::LastTransferStop().why == Detail::PipeStop::None) {
-        const unsigned long long more = m_input->Read(buffer + got, size - got);
+    while (m_wholeFramesOnly && delivered < size && Detail::LastTransferStop().why == Detail::PipeStop::None) {
+        const unsigned long long more = m_input->Read(buffer + delivered, size - delivered);
         if (more == 0)
             break;
-        got += more;
+        delivered += more;
     }
+    if (got)
+        *got = delivered;
     const Detail::TransferStop stop = Detail::LastTransferStop();
     switch (stop.why) {
         case Detail::PipeStop::Cancelled:
@@ -307,12 +311,12 @@ CommunicationChannel::Part CommunicationChannel::ReadPart(unsigned char* buffer,
             return Part::Ended;
         case Detail::PipeStop::WaitLimit:
             why = WorkerEnd::Stalled;
-            return got == 0 && stop.moved == 0 ? Part::Nothing : Part::Ended;
+            return delivered == 0 && stop.moved == 0 ? Part::Nothing : Part::Ended;
         case Detail::PipeStop::None:
             break;
     }
     why = WorkerEnd::EndOfInput;
-    if (got < size)
+    if (delivered < size)
         return m_wholeFramesOnly ? Part::Ended : Part::Short;
     return Part::Whole;
 }
@@ -337,45 +341,97 @@ WorkerEnd CommunicationChannel::ReadFrames()
         if (length > m_maxFrameLength)
             return WorkerEnd::FrameTooLong;
         // No frame is held, so no reader looks at the frame buffer: the payload goes straight
-        // into it without the mutex. Bytes a short read leaves out keep what the buffer held.
-        // Throws for a length no buffer can hold.
-        MakeRoom(m_frame, length);
-        m_frame.resize(length);
-        if (ReadPart(m_frame.data(), length, why) == Part::Ended)
+        // into it without the mutex. Read ahead, it goes into the spare, which no reader ever
+        // looks at. Bytes a short read leaves out keep what the buffer held. Throws for a length
+        // no buffer can hold.
+        std::vector<unsigned char>& payload = m_readAhead ? m_spare : m_frame;
+        MakeRoom(payload, length);
+        payload.resize(length);
+        unsigned long long got = length;
+        if (ReadPart(payload.data(), length, why, &got) == Part::Ended)
             return why;
         boost::this_thread::interruption_point();
+        if (m_readAhead) {
+            if (got < length) {
+                // The spare held the frame before the previous one: the bytes the input left out
+                // get what the one buffer of a plain channel would hold there, the previous
+                // frame's bytes, then zeros. Only this thread changes m_frame: no mutex needed.
+                const unsigned long long kept = std::max(got, std::min<unsigned long long>(length, m_frame.size()));
+                std::copy(m_frame.begin() + got, m_frame.begin() + kept, m_spare.begin() + got);
+                std::fill(m_spare.begin() + kept, m_spare.end(), 0);
+            }
+            boost::unique_lock<boost::mutex> lock(m_mutex, boost::defer_lock);
+            LockWhenUsedUp(lock);
+            // Woken by the destructor: the frame read ahead is dropped.
+            boost::this_thread::interruption_point();
+            m_frame.swap(m_spare);
+            Announce(length);
+            continue;
+        }
         {
             boost::lock_guard<boost::mutex> lock(m_mutex);
-            m_dataAvailable = true;
-            if (m_handler)
-                m_handler->OnDataAvailable(length);
-            m_readerCondition.notify_one();
+            Announce(length);
         }
         boost::this_thread::interruption_point();
         {
             boost::unique_lock<boost::mutex> lock(m_mutex, boost::defer_lock);
-            SpinThenLock(lock, [this] { return !m_dataAvailable || m_closing; });
-            while (!ShouldAwakeThreadPredicate())
-                m_workerCondition.wait(lock);
+            LockWhenUsedUp(lock);
         }
         boost::this_thread::interruption_point();
     }
+}
+
+void CommunicationChannel::Announce(unsigned long long length)
+{
+    m_dataAvailable = true;
+    if (m_handler) {
+        try {
+            m_handler->OnDataAvailable(length);
+        } catch (...) {
+            m_handlerFailed = true;
+            throw;
+        }
+    }
+    m_readerCondition.notify_one();
+}
+
+void CommunicationChannel::LockWhenUsedUp(boost::unique_lock<boost::mutex>& lock)
+{
+    SpinThenLock(lock, [this] { return !m_dataAvailable || m_closing; });
+    while (!ShouldAwakeThreadPredicate())
+        m_workerCondition.wait(lock);
 }
 
 void CommunicationChannel::Thread()
 {
     StackDebugInfo::Descr scope("CommunicationChannel", "Thread");
     WorkerEnd why;
+    bool interrupted = false;
     try {
         why = ReadFrames();
     } catch (const boost::thread_interrupted&) {
         // The destructor asked us to stop.
         why = WorkerEnd::Cancelled;
+        interrupted = true;
     } catch (...) {
         // A throwing input or handler, or an impossible length: no more frames will come.
         why = WorkerEnd::Failed;
     }
-    boost::lock_guard<boost::mutex> lock(m_mutex);
+    boost::unique_lock<boost::mutex> lock(m_mutex, boost::defer_lock);
+    if (m_readAhead && !interrupted && !m_handlerFailed) {
+        // Read ahead, the end may be found while a frame is still held: it is announced only
+        // once that frame is used up, as it would be without read-ahead. (A handler fails on
+        // the frame just announced, in both cases.)
+        try {
+            LockWhenUsedUp(lock);
+            // Destroyed while a frame is held: as without read-ahead, that is the reason.
+            boost::this_thread::interruption_point();
+        } catch (const boost::thread_interrupted&) {
+            why = WorkerEnd::Cancelled;
+        }
+    }
+    if (!lock.owns_lock())
+        lock.lock();
     m_endReason = why;
     m_workerEnded = true;
     m_readerCondition.notify_all();

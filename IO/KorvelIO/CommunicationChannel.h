@@ -14,7 +14,8 @@
 /// With a worker, a thread of the channel takes one frame at a time off the input, holds it,
 /// tells the handler (on the worker thread, with the channel mutex held, before any reader can
 /// take a byte of it) and wakes one waiting reader; it reads the next frame only once the held
-/// one has been read in full. Callers read each frame with Read calls whose sizes add up to the
+/// one has been read in full (with ChannelOptions::readAhead it reads the next one meanwhile,
+/// and announces it only then). Callers read each frame with Read calls whose sizes add up to the
 /// length the handler was given. An empty frame, or an input that delivers no length (end of
 /// stream), ends the worker.
 ///
@@ -80,7 +81,7 @@ public:
                                                      boost::intrusive_ptr<IByteDataOutput> output, bool withWorker,
                                                      unsigned long long maxFrameLength);
     /// The same with `options` (see ChannelOptions.h): a handler told of every frame from the
-    /// first, the length bound, whole frames only. Invalid options throw std::invalid_argument.
+    /// first, the length bound, whole frames only, read-ahead. Invalid options throw std::invalid_argument.
     static boost::intrusive_ptr<IDataChannel> Create(boost::intrusive_ptr<IByteDataInput> input,
                                                      boost::intrusive_ptr<IByteDataOutput> output,
                                                      const ChannelOptions& options);
@@ -132,7 +133,13 @@ private:
     // channel lets through (the missing bytes keep what the buffer held); nothing at all before
     // a wait limit (a quiet peer, no end); or an end of the worker, for the reason in `why`.
     enum class Part { Whole, Short, Nothing, Ended };
-    Part ReadPart(unsigned char* buffer, unsigned long long size, WorkerEnd& why);
+    // `got`, when given, receives the bytes the input delivered.
+    Part ReadPart(unsigned char* buffer, unsigned long long size, WorkerEnd& why, unsigned long long* got = nullptr);
+    // Marks a frame of `length` held in m_frame, tells the handler and wakes a reader. Called
+    // with the mutex held.
+    void Announce(unsigned long long length);
+    // Takes the mutex once the held frame is used up (or the channel is closing).
+    void LockWhenUsedUp(boost::unique_lock<boost::mutex>& lock);
     // Spins a few tens of microseconds for `ready` (read without the mutex) and the mutex to
     // be free, then takes the mutex anyway: a waiter that the other side answers at once skips
     // the condition variable's wake-up, and an idle one still parks.
@@ -143,8 +150,12 @@ private:
     bool m_withWorker;
     unsigned long long m_maxFrameLength;
     bool m_wholeFramesOnly;
+    bool m_readAhead;
     std::shared_ptr<boost::thread> m_worker;
     std::vector<unsigned char> m_frame;
+    // With read-ahead: the frame being read ahead. Only the worker touches it; it trades places
+    // with m_frame under the mutex once m_frame is used up.
+    std::vector<unsigned char> m_spare;
     unsigned long long m_readPosition = 0;
     boost::intrusive_ptr<IByteDataInput> m_input;
     boost::intrusive_ptr<IByteDataOutput> m_output;
@@ -154,6 +165,7 @@ private:
     std::atomic<bool> m_workerEnded{false};
     WorkerEnd m_endReason = WorkerEnd::EndOfInput;  // set with m_workerEnded
     std::atomic<bool> m_closing{false};
+    bool m_handlerFailed = false;  // worker only
     // The handlers already told of the worker's end, each told once; only compared.
     std::vector<const void*> m_toldOfEnd;
     unsigned m_readersInside = 0;
