@@ -528,12 +528,16 @@ TEST_F(ChannelWaits, ChannelOptionsAnnounceTheFirstFrameAndDeliverOnlyWholeFrame
         void OnWorkerEnded(WorkerEnd why) override { reason = static_cast<int>(why); }
     } failing;
     failing.inner = &throwing;
-    ChannelOptions options;
-    options.handler = &failing;
-    Link link(true, ~0ull, "frames", nullptr, &options);
-    link.Tell("frame 3");
-    ASSERT_TRUE(ZephTest::EventuallyTrue([&] { return failing.reason != -1; }));
-    EXPECT_EQ(failing.reason, static_cast<int>(WorkerEnd::Failed));
+    for (const bool readAhead : {false, true}) {
+        failing.reason = -1;
+        ChannelOptions options;
+        options.handler = &failing;
+        options.readAhead = readAhead;  // the end comes at once, with the frame still held
+        Link link(true, ~0ull, "frames", nullptr, &options);
+        link.Tell("frame 3");
+        ASSERT_TRUE(ZephTest::EventuallyTrue([&] { return failing.reason != -1; }));
+        EXPECT_EQ(failing.reason, static_cast<int>(WorkerEnd::Failed));
+    }
 }
 
 TEST(ChannelOptionsCheck, RefuseWhatNeedsAWorkerWithoutOneAndAZeroBound)
@@ -667,11 +671,22 @@ TEST_F(ChannelReadAhead, ThePeersEndComesAfterTheFrameReadAheadAndNoFrameCutShor
 
 // A cancel, or the destruction, while a frame is held and the next is being read ahead over a
 // cancellable pipe: the held frame stays readable, the one cut short is never announced, and
-// the destructor does not wait for the peer.
+// the destructor does not wait for the peer. Destroyed while holding a frame, the worker ends
+// as Cancelled, as without read-ahead, announcing no frame it read ahead, even when it has
+// already met the peer's end.
 TEST_F(ChannelReadAhead, ACancelOrDestructionWhileReadingAheadMakesUpNoFrame)
 {
-    for (const bool destroy : {false, true}) {
-        SCOPED_TRACE(destroy ? "destruction" : "Cancel");
+    struct Case {
+        const char* commands;
+        bool destroy;
+        unsigned long long taken;  // by the worker when it waits
+        const char* sleep;
+    };
+    for (const Case& c :
+         {Case{"frame 10\nheader 5000", false, 26, "poll"}, Case{"frame 10\nheader 5000", true, 26, "poll"},
+          Case{"frame 10\nframe 20", true, 46, "futex"}, Case{"frame 10\nclose", true, 18, "futex"}}) {
+        const bool destroy = c.destroy;
+        SCOPED_TRACE(std::string(c.commands) + (destroy ? ", destruction" : ", Cancel"));
         PipeOptions pipe;
         pipe.cancellable = true;
         DataAvailableDescriptor descriptor;
@@ -679,8 +694,8 @@ TEST_F(ChannelReadAhead, ACancelOrDestructionWhileReadingAheadMakesUpNoFrame)
         options.handler = &descriptor;
         options.readAhead = true;
         Link link(true, ~0ull, "frames", &pipe, &options);
-        link.Tell("frame 10\nheader 5000");
-        ASSERT_TRUE(ZephTest::EventuallyTrue([&] { return WorkerBlockedInRead(26, "poll"); }));
+        link.Tell(c.commands);
+        ASSERT_TRUE(ZephTest::EventuallyTrue([&] { return WorkerBlockedInRead(c.taken, c.sleep); }));
         pollfd watched{descriptor.Descriptor(), POLLIN, 0};
         ASSERT_EQ(poll(&watched, 1, 3000), 1);
         EXPECT_EQ(descriptor.Drain().size, 10u);
