@@ -357,7 +357,8 @@ WorkerEnd CommunicationChannel::ReadFrames()
                 // get what the one buffer of a plain channel would hold there, the previous
                 // frame's bytes, then zeros. Only this thread changes m_frame: no mutex needed.
                 const unsigned long long kept = std::max(got, std::min<unsigned long long>(length, m_frame.size()));
-                std::copy(m_frame.begin() + got, m_frame.begin() + kept, m_spare.begin() + got);
+                if (kept > got)  // the previous frame may be shorter, or none at all
+                    std::copy(m_frame.begin() + got, m_frame.begin() + kept, m_spare.begin() + got);
                 std::fill(m_spare.begin() + kept, m_spare.end(), 0);
             }
             boost::unique_lock<boost::mutex> lock(m_mutex, boost::defer_lock);
